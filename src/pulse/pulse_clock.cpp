@@ -1,0 +1,70 @@
+#include "pulse_clock.h"
+
+#include <algorithm>
+#include <ctime>
+
+namespace dorq {
+
+namespace {
+
+// Days from 1970-01-01 to a proleptic Gregorian date (H. Hinnant's days_from_civil).
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+} // namespace
+
+LocalSecond localSecond(int year, int month, int dayOfMonth, int hour, int minute, int second)
+{
+    return {daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(dayOfMonth)),
+            hour * 3600 + minute * 60 + second};
+}
+
+LocalSecond systemNow()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    // A leap second would otherwise read as 24:00:00 at the end of the day.
+    return localSecond(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                       local.tm_min, std::min(local.tm_sec, 59));
+}
+
+std::string timeOfDayText(const LocalSecond &second)
+{
+    const int s = second.secondOfDay;
+    const int parts[3] = {s / 3600 % 24, s / 60 % 60, s % 60};
+    std::string text = "00:00:00";
+    for (int i = 0; i < 3; ++i) {
+        text[static_cast<std::size_t>(i * 3)] = static_cast<char>('0' + parts[i] / 10);
+        text[static_cast<std::size_t>(i * 3 + 1)] = static_cast<char>('0' + parts[i] % 10);
+    }
+    return text;
+}
+
+PulseClock::PulseClock(NowSource now) : m_now(std::move(now)) {}
+
+bool PulseClock::tick()
+{
+    const LocalSecond now = m_now();
+    if (now != m_reading.secondStamp) {
+        m_reading = {now, 0};
+        return true;
+    }
+    // Saturate: an error here would repeat on every later tick of a stuck clock.
+    if (m_reading.tickCount < std::numeric_limits<std::int32_t>::max())
+        ++m_reading.tickCount;
+    return false;
+}
+
+} // namespace dorq

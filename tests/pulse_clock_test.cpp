@@ -2,7 +2,6 @@
 #include "pulse_record.h"
 
 #include <gtest/gtest.h>
-
 #include <vector>
 
 using namespace dorq;

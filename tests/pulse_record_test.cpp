@@ -1,7 +1,6 @@
 #include "pulse_record.h"
 
 #include <gtest/gtest.h>
-
 #include <stdexcept>
 
 using namespace dorq;
@@ -17,8 +16,8 @@ TEST(PulseRecord, TickFieldIsTheCountModuloAHundredOnTwoDigits)
     {
         std::int32_t count;
         const char *field;
-    } rows[] = {{0, "00"},    {7, "07"},    {9, "09"},    {10, "10"},        {42, "42"},
-                {99, "99"},   {100, "00"},  {157, "57"},  {1234, "34"},      {2147483647, "47"}};
+    } rows[] = {{0, "00"},  {7, "07"},   {9, "09"},   {10, "10"},   {42, "42"},
+                {99, "99"}, {100, "00"}, {157, "57"}, {1234, "34"}, {2147483647, "47"}};
     const LocalSecond second = localSecond(2026, 12, 7, 14, 5, 9);
     for (const auto &row : rows) {
         const std::string record = buildRecord("3", {second, row.count});

@@ -1,0 +1,104 @@
+#include "ms_comm.h"
+
+#include "serial_error.h"
+
+namespace dorq {
+
+PortMap defaultPortMap()
+{
+#ifdef Q_OS_WIN
+    return {{1, QStringLiteral("COM1")}, {2, QStringLiteral("COM2")}};
+#else
+    return {{1, QStringLiteral("/dev/ttyS0")}, {2, QStringLiteral("/dev/ttyS1")}};
+#endif
+}
+
+MsComm::MsComm(PortMap ports, std::unique_ptr<SerialDevice> device, QObject *parent)
+    : QObject(parent), m_ports(std::move(ports)), m_device(std::move(device)),
+      m_settings(parseLineSettings(m_settingsText))
+{
+    setObjectName(QStringLiteral("MSComm1"));
+    connect(m_device.get(), &SerialDevice::lost, this, &MsComm::portLost);
+}
+
+MsComm::~MsComm()
+{
+    m_device->close();
+}
+
+void MsComm::setPortOpen(bool open)
+{
+    if (!open) {
+        m_device->close();
+        return;
+    }
+    if (m_device->isOpen())
+        throw SerialError(ErrorNumber::OperationWhileOpen,
+                          QStringLiteral("Poort %1 is al open").arg(deviceName()));
+    m_device->open({deviceName(), m_settings, m_dtr, m_rts});
+}
+
+bool MsComm::portOpen() const
+{
+    return m_device->isOpen();
+}
+
+void MsComm::setCommPort(int port)
+{
+    if (m_device->isOpen())
+        throw SerialError(
+            ErrorNumber::OperationWhileOpen,
+            QStringLiteral("Poortnummer wijzigen kan niet terwijl %1 open is").arg(deviceName()));
+    if (!m_ports.contains(port))
+        throw SerialError(ErrorNumber::InvalidPortNumber,
+                          QStringLiteral("Ongeldig poortnummer %1").arg(port));
+    m_commPort = port;
+}
+
+void MsComm::setSettings(const QString &settings)
+{
+    if (m_device->isOpen())
+        throw SerialError(
+            ErrorNumber::OperationWhileOpen,
+            QStringLiteral("Instellingen wijzigen kan niet terwijl %1 open is").arg(deviceName()));
+    m_settings = parseLineSettings(settings);
+    m_settingsText = settings;
+}
+
+void MsComm::setInputLen(int length)
+{
+    if (length < 0)
+        throw SerialError(ErrorNumber::InvalidPropertyValue,
+                          QStringLiteral("Ongeldige InputLen %1").arg(length));
+    m_inputLen = length;
+}
+
+void MsComm::setDTREnable(bool on)
+{
+    m_device->setDtr(on);
+    m_dtr = on;
+}
+
+void MsComm::setRTSEnable(bool on)
+{
+    m_device->setRts(on);
+    m_rts = on;
+}
+
+void MsComm::setRThreshold(int threshold)
+{
+    if (threshold < 0)
+        throw SerialError(ErrorNumber::InvalidPropertyValue,
+                          QStringLiteral("Ongeldige RThreshold %1").arg(threshold));
+    m_rThreshold = threshold;
+}
+
+void MsComm::setOutput(const QByteArray &bytes)
+{
+    if (!m_device->isOpen())
+        throw SerialError(ErrorNumber::PortNotOpen,
+                          QStringLiteral("Poort %1 is niet open").arg(deviceName()));
+    m_device->write(bytes);
+}
+
+} // namespace dorq

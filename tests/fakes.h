@@ -1,0 +1,131 @@
+#pragma once
+
+#include "ms_comm.h"
+#include "pulse_dispatch.h"
+#include "serial_device.h"
+#include "serial_error.h"
+
+#include <QStringList>
+#include <deque>
+#include <memory>
+#include <string>
+
+namespace dorq::test {
+
+// A serial device that only remembers what it was asked, and fails where told to.
+class RecordingDevice : public SerialDevice
+{
+public:
+    QStringList calls;
+    QByteArray written;
+    QString failOn; // "open", "write", ... throws SerialError instead
+    bool open_ = false;
+
+    void open(const DeviceRequest &r) override
+    {
+        record(
+            QStringLiteral("open"),
+            QStringLiteral("open %1 %2 %3").arg(r.name, r.dtr ? "dtr" : "-", r.rts ? "rts" : "-"));
+        open_ = true;
+    }
+    void close() override
+    {
+        calls << QStringLiteral("close");
+        open_ = false;
+    }
+    bool isOpen() const override { return open_; }
+    void setDtr(bool on) override { record(QStringLiteral("dtr"), on ? "dtr on" : "dtr off"); }
+    void setRts(bool on) override { record(QStringLiteral("rts"), on ? "rts on" : "rts off"); }
+    void write(const QByteArray &bytes) override
+    {
+        record(QStringLiteral("write"), QStringLiteral("write"));
+        written += bytes;
+    }
+    void loseDevice()
+    {
+        open_ = false;
+        emit lost(5, QStringLiteral("gone"));
+    }
+
+private:
+    void record(const QString &op, const QString &call)
+    {
+        calls << call;
+        if (op == failOn)
+            throw SerialError(2, QStringLiteral("%1 failed").arg(op));
+    }
+};
+
+// The component with every property set written down in order.
+class RecordingComm : public MsComm
+{
+public:
+    explicit RecordingComm(RecordingDevice *&device, PortMap ports = defaultPortMap())
+        : MsComm(std::move(ports), makeDevice(device))
+    {
+    }
+    QStringList steps;
+
+    void setPortOpen(bool open) override
+    {
+        note("PortOpen", open);
+        MsComm::setPortOpen(open);
+    }
+    void setCommPort(int port) override
+    {
+        note("CommPort", port);
+        MsComm::setCommPort(port);
+    }
+    void setSettings(const QString &s) override
+    {
+        steps << QStringLiteral("Settings=") + s;
+        MsComm::setSettings(s);
+    }
+    void setInputLen(int n) override
+    {
+        note("InputLen", n);
+        MsComm::setInputLen(n);
+    }
+    void setDTREnable(bool on) override
+    {
+        note("DTREnable", on);
+        MsComm::setDTREnable(on);
+    }
+    void setRTSEnable(bool on) override
+    {
+        note("RTSEnable", on);
+        MsComm::setRTSEnable(on);
+    }
+    void setRThreshold(int n) override
+    {
+        note("RThreshold", n);
+        MsComm::setRThreshold(n);
+    }
+
+private:
+    static std::unique_ptr<SerialDevice> makeDevice(RecordingDevice *&out)
+    {
+        auto device = std::make_unique<RecordingDevice>();
+        out = device.get();
+        return device;
+    }
+    void note(const char *name, int value)
+    {
+        steps << QStringLiteral("%1=%2").arg(QLatin1String(name)).arg(value);
+    }
+};
+
+// The window as the logic sees it.
+struct RecordingView : PulseView
+{
+    std::deque<std::string> log; // row 1 first
+    QString lastLine, status, clockText;
+    int clockUpdates = 0;
+
+    void insertLogRecord(const std::string &record) override { log.push_front(record); }
+    void setLastLine(const QString &text) override { lastLine = text; }
+    void setStatus(const QString &text) override { status = text; }
+    void setClockText(const QString &text) override { clockText = text, ++clockUpdates; }
+};
+
+} // namespace dorq::test

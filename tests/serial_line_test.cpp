@@ -1,0 +1,173 @@
+// The real serial device on pseudo-terminal pairs: what arrives at the peer is the truth.
+#include "ms_comm.h"
+#include "port_selection.h"
+#include "serial_error.h"
+#include "support/pty_pair.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <optional>
+
+using namespace dorq;
+using namespace dorq::test;
+
+namespace {
+
+// The error a call throws, if any.
+template <typename F> std::optional<SerialError> errorOf(F &&call)
+{
+    try {
+        call();
+    } catch (const SerialError &e) {
+        return e;
+    }
+    return std::nullopt;
+}
+
+const QByteArray Line = QByteArrayLiteral("5  10:20:30.12\r\n");
+
+} // namespace
+
+TEST(SerialLine, OpensAtThePlcSettingsAndWritesTheExactLine)
+{
+    PtyPair com1;
+    MsComm comm({{1, com1.deviceName()}});
+    EXPECT_EQ(selectPort(comm, 1), "PLC op COM1 9600,O,8,1");
+    ASSERT_TRUE(comm.portOpen());
+    EXPECT_EQ(com1.programDescriptors(), 1);
+
+    const termios tio = com1.settings();
+    EXPECT_EQ(cfgetospeed(&tio), speed_t(B9600));
+    EXPECT_EQ(cfgetispeed(&tio), speed_t(B9600));
+    EXPECT_EQ(tio.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_FALSE(tio.c_cflag & CSTOPB) << "one stop bit";
+    EXPECT_TRUE(tio.c_cflag & PARODD) << "odd parity requested (a pty drops parity enable)";
+    EXPECT_FALSE(tio.c_cflag & CRTSCTS) << "no flow control";
+
+    comm.setOutput(Line);
+    // Handed to the system already: the peer has it without the event loop turning.
+    EXPECT_EQ(com1.readAvailable(0) + com1.read(Line.size()), Line);
+    EXPECT_EQ(com1.readAvailable(), QByteArray()) << "nothing added";
+}
+
+TEST(SerialLine, SwitchingPortsLeavesOnlyTheChosenOneOpen)
+{
+    PtyPair com1, com2;
+    MsComm comm({{1, com1.deviceName()}, {2, com2.deviceName()}});
+    selectPort(comm, 2);
+    selectPort(comm, 1);
+    EXPECT_EQ(com1.programDescriptors(), 1);
+    EXPECT_EQ(com2.programDescriptors(), 0);
+    comm.setOutput(Line);
+    EXPECT_EQ(com1.read(Line.size()), Line);
+    EXPECT_EQ(com2.readAvailable(), QByteArray());
+
+    selectPort(comm, 1); // again: closed and reopened, still one descriptor
+    EXPECT_EQ(com1.programDescriptors(), 1);
+    comm.setOutput(Line);
+    EXPECT_EQ(com1.read(Line.size()), Line);
+}
+
+TEST(SerialLine, FailedOpensSayWhatFailedOnWhichDevice)
+{
+    QTemporaryDir dir;
+    const QString missing = dir.filePath("ttyMISSING");
+    const QString plainFile = dir.filePath("not-a-tty");
+    QFile file(plainFile);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    const struct
+    {
+        const char *what;
+        QString device;
+        int number;
+    } rows[] = {{"missing device", missing, ENOENT}, {"regular file", plainFile, ENOTTY}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        MsComm comm({{1, row.device}});
+        const auto error = errorOf([&] { selectPort(comm, 1); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->number(), row.number);
+        EXPECT_TRUE(error->text().contains(row.device)) << error->what();
+        EXPECT_FALSE(comm.portOpen());
+    }
+}
+
+TEST(SerialLine, APortHeldByAnotherOpenIsBusy)
+{
+    PtyPair pty;
+    MsComm holder({{1, pty.deviceName()}});
+    MsComm second({{1, pty.deviceName()}});
+    selectPort(holder, 1);
+    const auto error = errorOf([&] { selectPort(second, 1); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->number(), EBUSY) << error->what();
+    EXPECT_TRUE(error->text().contains(pty.deviceName())) << error->what();
+    EXPECT_FALSE(second.portOpen());
+    EXPECT_TRUE(holder.portOpen());
+    EXPECT_EQ(pty.programDescriptors(), 1);
+
+    holder.setPortOpen(false);
+    selectPort(second, 1); // free again
+    EXPECT_TRUE(second.portOpen());
+}
+
+TEST(SerialLine, AHangUpClosesThePortAndIsReportedOnceWithoutSpinning)
+{
+    PtyPair pty;
+    MsComm comm({{1, pty.deviceName()}});
+    QSignalSpy lost(&comm, &MsComm::portLost);
+    selectPort(comm, 1);
+
+    pty.hangUp();
+    EXPECT_TRUE(lost.wait(1000)) << "noticed while idle";
+    const double cpu = cpuShareWhileRunning(500);
+    EXPECT_EQ(lost.count(), 1);
+    EXPECT_LT(cpu, 0.05);
+    EXPECT_FALSE(comm.portOpen());
+    EXPECT_EQ(pty.programDescriptors(), 0);
+    const int number = lost.first().at(0).toInt();
+    const QString text = lost.first().at(1).toString();
+    EXPECT_EQ(number, EIO);
+    EXPECT_TRUE(text.contains(pty.deviceName())) << qPrintable(text);
+
+    const auto error = errorOf([&] { comm.setOutput(Line); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->number(), ErrorNumber::PortNotOpen);
+}
+
+TEST(SerialLine, BytesFromTheFarEndAreDiscarded)
+{
+    PtyPair pty;
+    MsComm comm({{1, pty.deviceName()}});
+    selectPort(comm, 1);
+    for (int i = 0; i < 64; ++i)
+        pty.write(QByteArray(1024, 'x'));
+    pty.readAvailable(100); // let the program take them in
+    comm.setOutput(Line);
+    EXPECT_EQ(pty.read(Line.size()), Line);
+    EXPECT_TRUE(comm.portOpen());
+}
+
+TEST(SerialLine, APortLeftConfiguredByAKilledHolderOpensAgain)
+{
+    PtyPair pty;
+    QProcess holder;
+    holder.start(QStringLiteral(DORQ_PORT_HOLDER), {pty.deviceName()});
+    ASSERT_TRUE(holder.waitForReadyRead(10000)) << qPrintable(holder.readAllStandardError());
+    ASSERT_EQ(holder.readAllStandardOutput(), "open\n");
+    holder.kill();
+    ASSERT_TRUE(holder.waitForFinished(5000));
+    ASSERT_TRUE(pty.settings().c_cflag & PARODD) << "the holder left its settings behind";
+
+    MsComm comm({{1, pty.deviceName()}});
+    selectPort(comm, 1);
+    comm.setOutput(Line);
+    EXPECT_EQ(pty.read(Line.size()), Line);
+}

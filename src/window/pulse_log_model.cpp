@@ -1,0 +1,56 @@
+#include "pulse_log_model.h"
+
+#include <stdexcept>
+
+namespace dorq {
+
+void PulseLogModel::insertRecord(const std::string &record)
+{
+    if (record.size() != RecordSize)
+        throw std::invalid_argument("pulse log: a record is 14 characters, got \"" + record + '"');
+    beginInsertRows({}, 0, 0);
+    std::array<char, RecordSize> stored;
+    record.copy(stored.data(), RecordSize);
+    m_records.push_back(stored);
+    endInsertRows();
+}
+
+QString PulseLogModel::rowText(int row) const
+{
+    if (row < 0 || std::size_t(row) >= m_records.size())
+        return {}; // the empty row under the records
+    const auto &r = m_records[m_records.size() - 1 - std::size_t(row)];
+    return QString::fromLatin1(r.data(), int(RecordSize));
+}
+
+int PulseLogModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_records.size()) + 1;
+}
+
+int PulseLogModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : 1;
+}
+
+QVariant PulseLogModel::data(const QModelIndex &index, int role) const
+{
+    if (role == Qt::DisplayRole)
+        return rowText(index.row());
+    if (role == Qt::TextAlignmentRole)
+        return int(Qt::AlignLeft | Qt::AlignVCenter);
+    return {};
+}
+
+QVariant PulseLogModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section != 0)
+        return {};
+    if (role == Qt::DisplayRole)
+        return Header;
+    if (role == Qt::TextAlignmentRole)
+        return int(Qt::AlignLeft | Qt::AlignVCenter);
+    return {};
+}
+
+} // namespace dorq

@@ -73,6 +73,15 @@ QByteArray PtyPair::readAvailable(int waitMs)
     return got;
 }
 
+QByteArray PtyPair::readNow()
+{
+    QByteArray got;
+    char buf[4096];
+    for (ssize_t n; m_peer >= 0 && (n = ::read(m_peer, buf, sizeof buf)) > 0;)
+        got.append(buf, static_cast<int>(n));
+    return got;
+}
+
 void PtyPair::write(const QByteArray &bytes)
 {
     qsizetype done = 0;

@@ -21,6 +21,8 @@ public:
     // Reads until `count` bytes arrived or `timeoutMs` passed, running Qt's events meanwhile.
     QByteArray read(int count, int timeoutMs = 2000);
     QByteArray readAvailable(int waitMs = 50);
+    // What has arrived already, without letting the program's event loop run.
+    QByteArray readNow();
     void write(const QByteArray &bytes);
     termios settings() const;
     // Descriptors of the device end held by the program under test (the pair's own excluded).

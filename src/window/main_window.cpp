@@ -4,7 +4,7 @@
 #include "port_selection.h"
 #include "serial_error.h"
 
-#include <QFontDatabase>
+#include <QDateTime>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHash>
@@ -23,6 +23,15 @@ namespace {
 
 // Programming errors carry no number of their own.
 constexpr int InternalErrorNumber = 51;
+
+// Every 10 ms, one millisecond past each 10 ms step of the wall clock. A free-running
+// timer's phase bears no relation to the second, which would add up to 10 ms of lag to
+// every record; in step, the tick that sees a new second comes right after it.
+int msToNextTick()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    return int(10 - (now - 1) % 10);
+}
 
 QFont designFont(double pointSize, bool bold)
 {
@@ -109,9 +118,12 @@ MainWindow::MainWindow(Options options)
 
     m_timer.setObjectName(QStringLiteral("Timer1"));
     m_timer.setTimerType(Qt::PreciseTimer);
-    m_timer.setInterval(10);
-    connect(&m_timer, &QTimer::timeout, this, [this] { handle([&] { m_dispatch.tick(); }); });
-    m_timer.start();
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        handle([&] { m_dispatch.tick(); });
+        m_timer.start(msToNextTick());
+    });
+    m_timer.start(msToNextTick());
 
     m_command[0]->setFocus();
 }

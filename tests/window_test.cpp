@@ -2,6 +2,7 @@
 #include "fakes.h"
 #include "layout_table.h"
 #include "main_window.h"
+#include "serial_error.h"
 #include "support/pty_pair.h"
 
 #include <QAbstractItemModel>
@@ -195,6 +196,8 @@ TEST_F(WindowTest, AMissingPortIsReportedOnceAndCanBeRetried)
     ASSERT_EQ(reporter.reports.size(), 1u);
     EXPECT_EQ(reporter.reports[0].number, ENOENT);
     EXPECT_TRUE(reporter.reports[0].text.contains(later));
+    EXPECT_TRUE(reporter.reports[0].text.contains("No such file or directory"));
+    EXPECT_TRUE(reporter.reports[0].text.contains("--com1 APPARAAT"));
     EXPECT_FALSE(control<QRadioButton>("Option1")->isChecked());
     EXPECT_FALSE(control<QRadioButton>("Option2")->isChecked());
     EXPECT_EQ(text("Label2"), "Selecteer een comport !!!!");
@@ -220,11 +223,62 @@ TEST_F(WindowTest, AHangUpIsReportedOnceAndThePortCountsAsClosed)
     EXPECT_LT(cpuShareWhileRunning(300), 0.05);
     ASSERT_EQ(reporter.reports.size(), 1u);
     EXPECT_EQ(reporter.reports[0].number, EIO);
+    EXPECT_TRUE(reporter.reports[0].text.contains("weggevallen"));
     EXPECT_EQ(text("Label2"), "Selecteer een comport !!!!");
     EXPECT_FALSE(control<QRadioButton>("Option1")->isChecked());
     press(0);
     EXPECT_EQ(text("Text1"), "Selecteer een comport !!!!");
     EXPECT_EQ(reporter.reports.size(), 1u);
+}
+
+TEST_F(WindowTest, DigitKeysPressTheChannelsLikeAClick)
+{
+    open();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    choose(1);
+    QWidget *focus = control<QLineEdit>("Text1"); // even from the read-only last-line box
+    focus->setFocus();
+    QByteArray expected;
+    for (int i = 0; i < 8; ++i) {
+        for (const auto modifier : {Qt::NoModifier, Qt::KeypadModifier}) {
+            QTest::keyClick(focus, Qt::Key(Qt::Key_1 + i), modifier);
+            EXPECT_EQ(logRow(0).left(1), QString::number(i + 1)) << "modifier " << modifier;
+            expected += QByteArray::number(i + 1);
+        }
+    }
+    QTest::keyClick(focus, Qt::Key_9);
+    QTest::keyClick(focus, Qt::Key_0);
+    EXPECT_EQ(window->log().recordCount(), 16u);
+    QByteArray channels;
+    for (const QByteArray &line : com1.read(16 * 16).split('\n'))
+        channels += line.left(1);
+    EXPECT_EQ(channels, expected);
+    EXPECT_EQ(window->focusWidget(), focus) << "a shortcut does not move the focus";
+}
+
+TEST(ErrorAdvice, TellsTheOperatorWhatToDo)
+{
+    const struct
+    {
+        int number;
+        bool lost;
+        const char *advice;
+    } rows[] = {
+        {EACCES, false, "groep dialout"},
+        {EBUSY, false, "in gebruik door een ander programma"},
+        {ENOENT, false, "Apparaat /dev/ttyX bestaat niet"},
+        {ENOENT, false, "--com1 APPARAAT of --com2 APPARAAT"},
+        {EIO, true, "De verbinding met /dev/ttyX is weggevallen"},
+    };
+    for (const auto &row : rows) {
+        const QString shown =
+            withAdvice(SerialError(row.number, "Kan /dev/ttyX niet openen: oorzaak"), "/dev/ttyX",
+                       row.lost);
+        EXPECT_TRUE(shown.startsWith("Kan /dev/ttyX niet openen: oorzaak")) << qPrintable(shown);
+        EXPECT_TRUE(shown.contains(row.advice)) << qPrintable(shown);
+    }
+    EXPECT_EQ(withAdvice(SerialError(EINVAL, "iets"), "/dev/ttyX", false), "iets");
 }
 
 TEST_F(WindowTest, ClosingTheWindowReleasesThePort)

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QTableView>
 #include <algorithm>
 #include <vector>
@@ -97,9 +98,16 @@ MainWindow::MainWindow(Options options)
     setTabOrder();
     fitFonts();
 
-    for (int i = 0; i < 8; ++i)
-        connect(m_command[std::size_t(i)], &QPushButton::clicked, this,
+    for (int i = 0; i < 8; ++i) {
+        QPushButton *button = m_command[std::size_t(i)];
+        connect(button, &QPushButton::clicked, this,
                 [this, i] { handle([&] { m_dispatch.channelPress(i); }); });
+        // Digits 1 to 8, on the main keys and the keypad, press the channel like a click.
+        for (const auto keypad : {Qt::NoModifier, Qt::KeypadModifier}) {
+            auto *shortcut = new QShortcut(QKeySequence(keypad | (Qt::Key_1 + i)), this);
+            connect(shortcut, &QShortcut::activated, button, &QPushButton::click);
+        }
+    }
     for (int n = 1; n <= 2; ++n) {
         m_option[std::size_t(n - 1)]->setToolTip(m_comm.deviceName(n));
         connect(m_option[std::size_t(n - 1)], &QRadioButton::clicked, this, [this, n] {
@@ -232,7 +240,7 @@ void MainWindow::onPortLost(int number, const QString &text)
 {
     m_dispatch.portLost();
     clearPortChoice();
-    m_reporter->report(number, text);
+    m_reporter->report(number, withAdvice(SerialError(number, text), m_comm.deviceName(), true));
 }
 
 template <typename Handler> void MainWindow::handle(Handler &&handler)
@@ -240,7 +248,7 @@ template <typename Handler> void MainWindow::handle(Handler &&handler)
     try {
         handler();
     } catch (const SerialError &e) {
-        m_reporter->report(e.number(), e.text());
+        m_reporter->report(e.number(), withAdvice(e, m_comm.deviceName(), false));
     } catch (const std::exception &e) {
         m_reporter->report(InternalErrorNumber, QString::fromLocal8Bit(e.what()));
     }

@@ -272,9 +272,8 @@ TEST(ErrorAdvice, TellsTheOperatorWhatToDo)
         {EIO, true, "De verbinding met /dev/ttyX is weggevallen"},
     };
     for (const auto &row : rows) {
-        const QString shown =
-            withAdvice(SerialError(row.number, "Kan /dev/ttyX niet openen: oorzaak"), "/dev/ttyX",
-                       row.lost);
+        const QString shown = withAdvice(
+            SerialError(row.number, "Kan /dev/ttyX niet openen: oorzaak"), "/dev/ttyX", row.lost);
         EXPECT_TRUE(shown.startsWith("Kan /dev/ttyX niet openen: oorzaak")) << qPrintable(shown);
         EXPECT_TRUE(shown.contains(row.advice)) << qPrintable(shown);
     }

@@ -2,11 +2,13 @@
 # Installs what is missing, builds, then starts the tool or runs every test.
 #   tools/dev.sh start [dorq-pulse options]
 #   tools/dev.sh test
+#   tools/dev.sh sanitize   the tests again, built with AddressSanitizer and UBSan
+#   tools/dev.sh package    builds the .deb, installs it and starts the installed tool
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
-          libgtest-dev googletest libbenchmark-dev fonts-dejavu-core)
+          libgtest-dev googletest libbenchmark-dev fonts-dejavu-core dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
@@ -31,8 +33,31 @@ test)
     cmake --build build
     ctest --test-dir build --output-on-failure --timeout 300 -j2
     ;;
+sanitize)
+    cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDORQ_WERROR=ON \
+        -DDORQ_SANITIZE=ON >/dev/null
+    cmake --build build-asan
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+        ctest --test-dir build-asan --output-on-failure --timeout 300 -j2
+    ;;
+package)
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build
+    rm -f build/dorq-pulse_*.deb
+    (cd build && cpack -G DEB >/dev/null)
+    deb=$(ls build/dorq-pulse_*.deb)
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo dpkg -i "$deb"
+    version=$(env -u DISPLAY dorq-pulse --version)
+    echo "installed: $version"
+    [ "$version" = "dorq-pulse 0.01" ]
+    # The installed tool starts its window (offscreen here) and ends cleanly when told to.
+    QT_QPA_PLATFORM=offscreen timeout --preserve-status -s TERM 2 dorq-pulse
+    echo "installed tool started and quit cleanly"
+    ;;
 *)
-    echo "usage: $0 start [options] | test" >&2
+    echo "usage: $0 start [options] | test | sanitize | package" >&2
     exit 2
     ;;
 esac

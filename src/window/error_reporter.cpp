@@ -3,7 +3,6 @@
 #include "serial_error.h"
 
 #include <QMessageBox>
-
 #include <cerrno>
 
 namespace dorq {

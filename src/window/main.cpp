@@ -42,12 +42,16 @@ void quitOnTerminationSignals(QWidget &window)
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("dorq-pulse"));
     QApplication::setApplicationVersion(dorq::DisplayVersion);
-
     dorq::MainWindow::Options options;
-    options.ports = dorq::parseCommandLine(QApplication::arguments());
+    {
+        // Without a display yet, so that --help and --version work anywhere.
+        QCoreApplication parsing(argc, argv);
+        options.ports = dorq::parseCommandLine(QCoreApplication::arguments());
+    }
+
+    QApplication app(argc, argv);
     dorq::MainWindow window(std::move(options));
 #ifdef Q_OS_UNIX
     quitOnTerminationSignals(window);

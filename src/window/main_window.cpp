@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QHash>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -92,6 +93,7 @@ MainWindow::MainWindow(Options options)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf8(FormCaption));
+    setWindowIcon(QIcon(QStringLiteral(":/dorq-pulse.png")));
     setFixedSize(toPixels(FormWidth), toPixels(FormHeight));
     setFont(designFont(GridPointSize, false));
     buildControls();

@@ -29,7 +29,13 @@ void PulseDispatch::sendPulse(std::string_view channelText)
     m_view.setLastLine(QString::fromStdString(displayForm(record)));
     const std::string line = lineForm(record);
     if (m_comm.portOpen()) {
-        m_comm.setOutput(QByteArray::fromStdString(line));
+        try {
+            m_comm.setOutput(QByteArray::fromStdString(line));
+        } catch (...) {
+            if (!m_comm.portOpen()) // the failure took the port down with it
+                m_view.setStatus(SelectPortWarning);
+            throw;
+        }
     } else {
         m_view.setStatus(SelectPortWarning);
         m_view.setLastLine(SelectPortWarning);

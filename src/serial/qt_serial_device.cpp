@@ -1,6 +1,7 @@
 #include "serial_device.h"
 #include "serial_error.h"
 
+#include <QFileInfo>
 #include <QSerialPort>
 #include <cerrno>
 
@@ -85,7 +86,10 @@ public:
         const Busy busy(m_busy);
         close();
         m_name = request.name;
-        m_port.setPortName(request.name);
+        // The real name, so that the lock file agrees with programs that open it without
+        // the symbolic link (a by-id name, a socat link).
+        const QString real = QFileInfo(request.name).canonicalFilePath();
+        m_port.setPortName(real.isEmpty() ? request.name : real);
         m_port.setBaudRate(request.settings.baudRate);
         m_port.setParity(toQt(request.settings.parity));
         m_port.setDataBits(static_cast<QSerialPort::DataBits>(request.settings.dataBits));

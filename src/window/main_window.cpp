@@ -89,7 +89,7 @@ MainWindow::MainWindow(Options options)
       m_clock(std::move(options.now)),
       m_comm(std::move(options.ports),
              options.device ? std::move(options.device) : makeSystemSerialDevice()),
-      m_dispatch(m_clock, m_comm, *this)
+      m_dispatch(m_clock, m_comm, *this), m_timer(this)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf8(FormCaption));
@@ -114,13 +114,8 @@ MainWindow::MainWindow(Options options)
         m_option[std::size_t(n - 1)]->setToolTip(m_comm.deviceName(n));
         connect(m_option[std::size_t(n - 1)], &QRadioButton::clicked, this, [this, n] {
             handle([&] {
-                try {
-                    m_dispatch.selectPort(n);
-                    m_label2->setToolTip(m_comm.deviceName());
-                } catch (...) {
-                    clearPortChoice(); // so that a click on it tries again
-                    throw;
-                }
+                m_dispatch.selectPort(n);
+                m_label2->setToolTip(m_comm.deviceName());
             });
         });
     }
@@ -241,19 +236,27 @@ void MainWindow::clearPortChoice()
 void MainWindow::onPortLost(int number, const QString &text)
 {
     m_dispatch.portLost();
-    clearPortChoice();
-    m_reporter->report(number, withAdvice(SerialError(number, text), m_comm.deviceName(), true));
+    failed(number, withAdvice(SerialError(number, text), m_comm.deviceName(), true));
 }
 
 template <typename Handler> void MainWindow::handle(Handler &&handler)
 {
     try {
         handler();
+        return;
     } catch (const SerialError &e) {
-        m_reporter->report(e.number(), withAdvice(e, m_comm.deviceName(), false));
+        failed(e.number(), withAdvice(e, m_comm.deviceName(), false));
     } catch (const std::exception &e) {
-        m_reporter->report(InternalErrorNumber, QString::fromLocal8Bit(e.what()));
+        failed(InternalErrorNumber, QString::fromLocal8Bit(e.what()));
     }
+}
+
+void MainWindow::failed(int number, const QString &text)
+{
+    // A port that a failure closed must not look chosen: a click on it then tries again.
+    if (!m_comm.portOpen())
+        clearPortChoice();
+    m_reporter->report(number, text);
 }
 
 void MainWindow::insertLogRecord(const std::string &record)

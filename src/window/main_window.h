@@ -48,6 +48,7 @@ private:
     void fitFonts();
     void clearPortChoice();
     void onPortLost(int number, const QString &text);
+    void failed(int number, const QString &text);
     // Runs one event's handler to its end or to the step that failed; a failure goes to
     // the operator and the program carries on.
     template <typename Handler> void handle(Handler &&handler);

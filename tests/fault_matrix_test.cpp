@@ -1,0 +1,258 @@
+// What the tool promises when devices, peers and clocks misbehave: each fault is reported
+// once, the window tells the truth about the port, the log keeps every record, nothing
+// spins, and choosing the port again works once the cause is gone.
+#include "pulse_record.h"
+#include "window_rig.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <cerrno>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace dorq;
+using namespace dorq::test;
+
+namespace {
+
+const QString Warning = QStringLiteral("Selecteer een comport !!!!");
+
+// Another program holding a port the way this tool does.
+class Holder
+{
+public:
+    void start(const QString &device)
+    {
+        m_process.start(QStringLiteral(DORQ_PORT_HOLDER), {device});
+        ASSERT_TRUE(m_process.waitForReadyRead(10000)) << m_process.readAllStandardError().data();
+        ASSERT_EQ(m_process.readAllStandardOutput(), "open\n");
+    }
+    // Killed without a chance to clean up: its lock file and line settings stay behind.
+    void kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    ~Holder() { kill(); }
+
+private:
+    QProcess m_process;
+};
+
+struct FaultRig : WindowRig
+{
+    Holder holder;
+    QTemporaryDir scratch;
+};
+
+// As an unprivileged user, whatever the suite runs as.
+void chooseWithoutPermission(FaultRig &rig, int port)
+{
+    const QByteArray device = QFile::encodeName(rig.line(port).deviceName());
+    ::chmod(device.constData(), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::seteuid(65534), 0);
+    }
+    rig.choose(port);
+    if (root) {
+        ASSERT_EQ(::seteuid(0), 0);
+    }
+}
+
+struct Fault
+{
+    const char *name;
+    std::function<void(FaultRig &)> cause; // brings the fault about on COM1
+    int number;                            // the error number the operator must see
+    std::function<void(FaultRig &)> mend;  // takes the cause away
+};
+
+const Fault Faults[] = {
+    {"device missing", [](FaultRig &r) { r.connectPort(1, {}), r.choose(1); }, ENOENT,
+     [](FaultRig &r) { r.connectPort(1, r.line(1).deviceName()); }},
+    {"not a terminal",
+     [](FaultRig &r) {
+         const QString plain = r.scratch.filePath("plain");
+         QFile(plain).open(QIODevice::WriteOnly);
+         r.connectPort(1, plain);
+         r.choose(1);
+     },
+     ENOTTY, [](FaultRig &r) { r.connectPort(1, r.line(1).deviceName()); }},
+    {"permission denied", [](FaultRig &r) { chooseWithoutPermission(r, 1); }, EACCES,
+     [](FaultRig &r) { ::chmod(QFile::encodeName(r.line(1).deviceName()).constData(), 0620); }},
+    {"held by another program",
+     [](FaultRig &r) {
+         r.holder.start(r.line(1).deviceName());
+         r.choose(1);
+     },
+     EBUSY, [](FaultRig &r) { r.holder.kill(); }},
+    {"peer hangs up while idle",
+     [](FaultRig &r) {
+         r.choose(1);
+         r.line(1).hangUp();
+     },
+     EIO, [](FaultRig &r) { r.replaceLine(1); }},
+    {"peer hangs up, then a press",
+     [](FaultRig &r) {
+         r.choose(1);
+         r.line(1).hangUp();
+         r.press(3);
+     },
+     EIO, [](FaultRig &r) { r.replaceLine(1); }},
+};
+
+class FaultMatrix : public ::testing::TestWithParam<Fault>
+{
+};
+
+} // namespace
+
+TEST_P(FaultMatrix, IsReportedOnceTruthfullyWithoutSpinningAndMends)
+{
+    const Fault &fault = GetParam();
+    FaultRig rig;
+    rig.open();
+    rig.press(0);
+    const QString first = rig.logRow(0);
+
+    fault.cause(rig);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig.reporter.reports.empty(); }, 1000))
+        << "noticed within a second";
+    const double cpu = cpuShareWhileRunning(1000);
+    ASSERT_EQ(rig.reporter.reports.size(), 1u);
+    const Report &report = rig.reporter.reports[0];
+    EXPECT_EQ(report.number, fault.number) << qPrintable(report.text);
+    EXPECT_TRUE(report.text.contains(rig.portPath(1))) << qPrintable(report.text);
+    EXPECT_LT(cpu, 0.05);
+
+    EXPECT_FALSE(rig.window->comm().portOpen());
+    EXPECT_LE(rig.line(1).programDescriptors(), 0);
+    EXPECT_EQ(rig.text("Label2"), Warning);
+    EXPECT_FALSE(rig.option(1)->isChecked());
+    rig.press(1);
+    EXPECT_EQ(rig.logRows(), rig.presses + 1) << "every press logged, the empty row last";
+    EXPECT_EQ(rig.logRow(rig.presses - 1), first);
+    EXPECT_EQ(rig.text("Text1"), Warning);
+
+    fault.mend(rig);
+    rig.choose(1);
+    EXPECT_EQ(rig.reporter.reports.size(), 1u);
+    EXPECT_EQ(rig.text("Label2"), "PLC op COM1 9600,O,8,1");
+    EXPECT_TRUE(rig.option(1)->isChecked());
+    rig.press(2);
+    EXPECT_EQ(rig.line(1).read(16).left(3), "3  ");
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(Faults),
+                         [](const ::testing::TestParamInfo<Fault> &row) {
+                             QString name = QString::fromLatin1(row.param.name);
+                             name.remove(QRegularExpression("[^A-Za-z]"));
+                             return name.toStdString();
+                         });
+
+TEST(Faults, AStaleLockFromAKilledProgramDoesNotBlockThePort)
+{
+    FaultRig rig;
+    rig.holder.start(rig.line(1).deviceName());
+    rig.holder.kill();
+    rig.open();
+    rig.choose(1);
+    EXPECT_TRUE(rig.reporter.reports.empty());
+    rig.press(4);
+    EXPECT_EQ(rig.line(1).read(16).left(3), "5  ");
+}
+
+TEST(Faults, AStreamFromThePeerIsDroppedNotHoarded)
+{
+    const auto residentBytes = [] {
+        QFile statm(QStringLiteral("/proc/self/statm"));
+        statm.open(QIODevice::ReadOnly);
+        return statm.readAll().split(' ').value(1).toLongLong() * ::sysconf(_SC_PAGESIZE);
+    };
+    FaultRig rig;
+    rig.open();
+    rig.choose(1);
+    const QByteArray chunk(4096, 'x');
+    qint64 sent = 0;
+    const qint64 before = residentBytes();
+    QElapsedTimer clock;
+    clock.start();
+    while (!clock.hasExpired(10000)) {
+        rig.line(1).write(chunk); // returns only once the program has taken earlier bytes
+        sent += chunk.size();
+    }
+    const qint64 growth = residentBytes() - before;
+    EXPECT_GT(sent, 20 << 20) << "the program kept reading";
+    EXPECT_LT(growth, 32 << 20) << sent << " bytes received";
+    rig.press(0);
+    EXPECT_EQ(rig.line(1).read(16).left(3), "1  ");
+    EXPECT_TRUE(rig.reporter.reports.empty());
+}
+
+TEST(Faults, ABurstFasterThanTheLineArrivesWholeAndInOrder)
+{
+    FaultRig rig;
+    rig.open();
+    rig.choose(1);
+    rig.tick();
+    const int burst = 1000;
+    QElapsedTimer blocked;
+    blocked.start();
+    for (int i = 0; i < burst; ++i)
+        rig.window->channelButton(i % 8)->click(); // the peer reads nothing meanwhile
+    EXPECT_LT(blocked.elapsed(), 10000) << "presses never wait for the line";
+
+    const QByteArray got = rig.line(1).read(burst * 16, 10000);
+    ASSERT_EQ(got.size(), burst * 16);
+    const QRegularExpression line(QStringLiteral("^[1-8]  10:20:30\\.00\r\n$"));
+    for (int i = 0; i < burst; ++i) {
+        const QString one = QString::fromLatin1(got.mid(i * 16, 16));
+        ASSERT_TRUE(line.match(one).hasMatch()) << i << ": " << qPrintable(one);
+        ASSERT_EQ(one.at(0), QChar('1' + i % 8)) << "line " << i << " out of order";
+    }
+    EXPECT_EQ(rig.window->log().recordCount(), std::size_t(burst));
+    EXPECT_TRUE(rig.reporter.reports.empty());
+}
+
+TEST(Faults, ClockJumpsKeepRecordsWellFormed)
+{
+    const struct
+    {
+        const char *what;
+        LocalSecond from, to;
+        const char *record; // the first press after the jump, one tick into the new second
+    } jumps[] = {
+        {"set back an hour", localSecond(2026, 12, 7, 10, 20, 30),
+         localSecond(2026, 12, 7, 9, 20, 30), "1  09:20:30.01"},
+        {"forward a day", localSecond(2026, 12, 7, 10, 20, 30),
+         localSecond(2026, 12, 8, 10, 20, 30), "1  10:20:30.01"},
+        {"across midnight", localSecond(2026, 12, 31, 23, 59, 59), localSecond(2027, 1, 1, 0, 0, 0),
+         "1  00:00:00.01"},
+    };
+    const QRegularExpression wellFormed(
+        QStringLiteral("^[1-8]  ([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\\.[0-9]{2}$"));
+    for (const auto &jump : jumps) {
+        SCOPED_TRACE(jump.what);
+        FaultRig rig;
+        rig.open();
+        rig.choose(1);
+        rig.now = jump.from;
+        rig.tick(57);
+        rig.now = jump.to;
+        rig.tick(2);
+        rig.press(0);
+        EXPECT_EQ(rig.logRow(0), jump.record);
+        EXPECT_EQ(rig.line(1).read(16), QByteArray(jump.record) + "\r\n");
+        EXPECT_EQ(rig.text("Label4"), QString::fromLatin1(jump.record).mid(3, 8));
+    }
+
+    FaultRig rig; // one second that never ends
+    rig.open();
+    rig.tick(250001);
+    rig.press(7);
+    EXPECT_EQ(rig.logRow(0), "8  10:20:30.00");
+    EXPECT_TRUE(wellFormed.match(rig.logRow(0)).hasMatch());
+}

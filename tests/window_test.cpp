@@ -1,23 +1,9 @@
 // The real window with the real serial component, driven as an operator would drive it.
-#include "fakes.h"
 #include "layout_table.h"
-#include "main_window.h"
 #include "serial_error.h"
-#include "support/pty_pair.h"
+#include "window_rig.h"
 
-#include <QAbstractItemModel>
-#include <QDir>
-#include <QFile>
-#include <QGroupBox>
-#include <QHeaderView>
-#include <QLabel>
-#include <QLineEdit>
 #include <QProcess>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTableView>
-#include <QTemporaryDir>
-#include <QTest>
 #include <cerrno>
 #include <gtest/gtest.h>
 
@@ -26,59 +12,13 @@ using namespace dorq::test;
 
 namespace {
 
-struct Report
-{
-    int number;
-    QString text;
-};
-
-// Errors that would have gone to a message box.
-struct RecordingReporter : ErrorReporter
-{
-    std::vector<Report> reports;
-    void report(int number, const QString &text) override { reports.push_back({number, text}); }
-};
-
-class WindowTest : public ::testing::Test
+class WindowTest : public ::testing::Test, public WindowRig
 {
 protected:
-    void open(PortMap ports = {})
-    {
-        WindowOptions options;
-        if (ports.isEmpty())
-            ports = {{1, com1.deviceName()}, {2, com2.deviceName()}};
-        options.ports = ports;
-        options.now = [this] { return now; };
-        options.reporter = &reporter;
-        window = std::make_unique<MainWindow>(std::move(options));
-        window->show();
-    }
-
-    template <typename T> T *control(const char *name) const
-    {
-        T *found = window->findChild<T *>(QLatin1String(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
-    QString text(const char *name) const
-    {
-        if (auto *label = window->findChild<QLabel *>(QLatin1String(name)))
-            return label->text();
-        return control<QLineEdit>(name)->text();
-    }
-    QString logRow(int row) const
-    {
-        const QAbstractItemModel *model = control<QTableView>("MSFlexGrid1")->model();
-        return model->data(model->index(row, 0)).toString();
-    }
     void click(QAbstractButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
-    void press(int index) { click(window->channelButton(index)); }
-    void choose(int port) { click(control<QRadioButton>(port == 1 ? "Option1" : "Option2")); }
 
-    LocalSecond now = localSecond(2026, 12, 7, 10, 20, 30);
-    PtyPair com1, com2;
-    RecordingReporter reporter;
-    std::unique_ptr<MainWindow> window;
+    PtyPair &com1 = line(1);
+    PtyPair &com2 = line(2);
 };
 
 } // namespace
@@ -188,9 +128,9 @@ TEST_F(WindowTest, ChoosingAPortAndPressingSendsTheLine)
 
 TEST_F(WindowTest, AMissingPortIsReportedOnceAndCanBeRetried)
 {
-    QTemporaryDir dir;
-    const QString later = dir.filePath("ttyUSB9");
-    open({{1, later}, {2, com2.deviceName()}});
+    const QString later = portPath(1);
+    connectPort(1, {});
+    open();
     choose(2);
     choose(1);
     ASSERT_EQ(reporter.reports.size(), 1u);
@@ -206,7 +146,7 @@ TEST_F(WindowTest, AMissingPortIsReportedOnceAndCanBeRetried)
     press(2); // the program goes on
     EXPECT_EQ(logRow(0).left(1), "3");
 
-    ASSERT_TRUE(QFile::link(com1.deviceName(), later)); // the adapter is plugged in
+    connectPort(1, com1.deviceName()); // the adapter is plugged in
     choose(1);
     EXPECT_EQ(reporter.reports.size(), 1u);
     EXPECT_EQ(text("Label2"), "PLC op COM1 9600,O,8,1");

@@ -1,6 +1,8 @@
 #include "pulse_clock.h"
 #include "pulse_record.h"
 
+#include <chrono>
+#include <ctime>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -94,6 +96,26 @@ TEST(PulseClock, TimeOfDayTextCoversTheWholeDay)
     EXPECT_EQ(localSecond(2024, 3, 1, 0, 0, 0).day - localSecond(2024, 2, 28, 0, 0, 0).day, 2);
     EXPECT_EQ(localSecond(2027, 1, 1, 0, 0, 0).day - localSecond(2026, 12, 31, 0, 0, 0).day, 1);
     EXPECT_EQ(localSecond(1970, 1, 1, 0, 0, 0).day, 0);
+}
+
+TEST(PulseClock, SystemNowTurnsWithTheSecond)
+{
+    using namespace std::chrono;
+    // Right after the wall clock passes a whole second, "now" must already read the new one.
+    for (int boundary = 0; boundary < 3; ++boundary) {
+        const auto start = floor<seconds>(system_clock::now());
+        while (floor<seconds>(system_clock::now()) == start) {
+        }
+        const LocalSecond now = systemNow();
+        const LocalSecond expected = [&] {
+            const std::time_t t = system_clock::to_time_t(start + seconds(1));
+            std::tm local{};
+            localtime_r(&t, &local);
+            return localSecond(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                               local.tm_min, local.tm_sec);
+        }();
+        EXPECT_EQ(now.secondOfDay, expected.secondOfDay) << "boundary " << boundary;
+    }
 }
 
 TEST(PulseClock, SystemNowIsAPlausibleLocalTime)

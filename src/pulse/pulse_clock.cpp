@@ -1,6 +1,7 @@
 #include "pulse_clock.h"
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
 
 namespace dorq {
@@ -28,7 +29,9 @@ LocalSecond localSecond(int year, int month, int dayOfMonth, int hour, int minut
 
 LocalSecond systemNow()
 {
-    const std::time_t now = std::time(nullptr);
+    // Not std::time(): on Linux it reads a coarse clock that turns to the next second up to
+    // a few milliseconds late, and a tick in that gap would count to the old second.
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     std::tm local{};
 #ifdef _WIN32
     localtime_s(&local, &now);

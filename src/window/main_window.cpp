@@ -26,13 +26,16 @@ namespace {
 // Programming errors carry no number of their own.
 constexpr int InternalErrorNumber = 51;
 
-// Every 10 ms, one millisecond past each 10 ms step of the wall clock. A free-running
+// Every 10 ms, two milliseconds past each 10 ms step of the wall clock. A free-running
 // timer's phase bears no relation to the second, which would add up to 10 ms of lag to
-// every record; in step, the tick that sees a new second comes right after it.
+// every record; in step, the tick that sees a new second comes right after it. Timers may
+// fire a little early: the margin keeps such a tick in the new second, and the minimum
+// delay keeps it from being followed by a second tick in the same step.
 int msToNextTick()
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    return int(10 - (now - 1) % 10);
+    const int delay = int(10 - (now - 2) % 10);
+    return delay <= 2 ? delay + 10 : delay;
 }
 
 QFont designFont(double pointSize, bool bold)

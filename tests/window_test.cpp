@@ -210,6 +210,7 @@ TEST(ErrorAdvice, TellsTheOperatorWhatToDo)
         {ENOENT, false, "Apparaat /dev/ttyX bestaat niet"},
         {ENOENT, false, "--com1 APPARAAT of --com2 APPARAAT"},
         {EIO, true, "De verbinding met /dev/ttyX is weggevallen"},
+        {EIO, false, "De verbinding met /dev/ttyX is weggevallen"},
     };
     for (const auto &row : rows) {
         const QString shown = withAdvice(

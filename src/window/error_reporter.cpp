@@ -15,7 +15,8 @@ QString errorMessage(int number, const QString &text)
 QString withAdvice(const SerialError &error, const QString &device, bool lostWhileOpen)
 {
     QString advice;
-    if (lostWhileOpen) {
+    // A failed write with EIO is the same loss, noticed at a press rather than while idle.
+    if (lostWhileOpen || error.number() == EIO) {
         advice = QStringLiteral("De verbinding met %1 is weggevallen: de adapter is losgetrokken "
                                 "of het programma aan de andere kant is gestopt. Sluit hem weer "
                                 "aan en kies de poort opnieuw.")

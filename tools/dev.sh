@@ -4,6 +4,7 @@
 #   tools/dev.sh test
 #   tools/dev.sh sanitize   the tests again, built with AddressSanitizer and UBSan
 #   tools/dev.sh package    builds the .deb, installs it and starts the installed tool
+#   tools/dev.sh deps       only installs what is missing
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,6 +24,7 @@ fi
 mode=${1:-}
 shift || true
 case "$mode" in
+deps) ;;
 start)
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build build

@@ -1,0 +1,267 @@
+// The built program as a child process, offscreen: idle CPU and start-up time. Observed
+// from outside through /proc only, so the program runs exactly as shipped.
+#include "report.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <spawn.h>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+using bench::format;
+using bench::percentile;
+
+namespace {
+
+double monotonicMs()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+void sleepMs(double ms)
+{
+    const auto ns = static_cast<long long>(ms * 1e6);
+    timespec t{static_cast<std::time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    ::nanosleep(&t, nullptr);
+}
+
+std::string readText(const std::string &path)
+{
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class Child
+{
+public:
+    // stdout goes to `out` when given, else nowhere; stderr always nowhere.
+    explicit Child(const std::vector<std::string> &args, int out = -1)
+    {
+        std::vector<std::string> env;
+        for (char **e = environ; *e; ++e)
+            if (std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0)
+                env.emplace_back(*e);
+        env.emplace_back("QT_QPA_PLATFORM=offscreen");
+        std::vector<char *> argv, envp;
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        for (const std::string &e : env)
+            envp.push_back(const_cast<char *>(e.c_str()));
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        if (out >= 0)
+            posix_spawn_file_actions_adddup2(&actions, out, 1);
+        else
+            posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        started = monotonicMs();
+        const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (failed)
+            throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(failed));
+    }
+    ~Child()
+    {
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    Child(const Child &) = delete;
+    Child &operator=(const Child &) = delete;
+
+    bool running() const { return ::waitpid(pid, nullptr, WNOHANG) == 0; }
+    std::string proc(const char *file) const
+    {
+        return readText("/proc/" + std::to_string(pid) + "/" + file);
+    }
+    int wait()
+    {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        pid = -1;
+        return status;
+    }
+
+    pid_t pid = -1;
+    double started = 0;
+};
+
+// utime + stime of every thread of the process, in seconds.
+double cpuSeconds(const Child &child)
+{
+    const std::string stat = child.proc("stat");
+    // Fields after the command name, which is in parentheses and may hold spaces.
+    std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+        if (i == 14)
+            utime = std::stoull(field);
+        if (i == 15)
+            stime = std::stoull(field);
+    }
+    return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
+}
+
+// On-CPU time of the live threads in ns, from the scheduler: finer than the 10 ms of stat.
+double runNanoseconds(const Child &child)
+{
+    double total = 0;
+    const std::string tasks = "/proc/" + std::to_string(child.pid) + "/task";
+    if (DIR *dir = ::opendir(tasks.c_str())) {
+        while (const dirent *entry = ::readdir(dir))
+            if (entry->d_name[0] != '.')
+                total += std::stod(readText(tasks + "/" + entry->d_name + "/schedstat"));
+        ::closedir(dir);
+    }
+    return total;
+}
+
+int idleCpu(const std::string &program)
+{
+    Child child({program});
+    sleepMs(2000); // past start-up
+    if (!child.running())
+        throw std::runtime_error("the program ended during start-up");
+    const double cpu0 = cpuSeconds(child);
+    const double run0 = runNanoseconds(child);
+    const double wall0 = monotonicMs();
+    sleepMs(10000);
+    const double cpu1 = cpuSeconds(child);
+    const double run1 = runNanoseconds(child);
+    const double wall1 = monotonicMs();
+    if (!child.running())
+        throw std::runtime_error("the program ended while idle");
+    const double share = (cpu1 - cpu0) / ((wall1 - wall0) / 1000) * 100;
+    const double schedShare = (run1 - run0) / 1e6 / (wall1 - wall0) * 100;
+    std::printf("idle: %.2f s CPU over %.2f s wall = %.2f %% of one core (stat, %ld Hz); "
+                "%.3f %% (schedstat)\n",
+                cpu1 - cpu0, (wall1 - wall0) / 1000, share, ::sysconf(_SC_CLK_TCK), schedShare);
+    bench::result("Idle CPU of dorq-pulse, timer running (10 s)",
+                  format("%.2f %% of one core (schedstat: %.2f %%)", share, schedShare), "< 1 %",
+                  bench::met(share < 1.0));
+    return 0;
+}
+
+// Start-up of the real program, seen from outside: the SIGTERM handler appears right after
+// the window is built and before show(); the main thread then blocks in poll() only once
+// the event loop has handled what show() posted, the first paint included.
+bool startupOnce(const std::string &program, double *builtMs, double *idleMs)
+{
+    Child child({program});
+    const double limit = child.started + 10000;
+    *builtMs = *idleMs = -1;
+    while (monotonicMs() < limit) {
+        const double now = monotonicMs();
+        if (*builtMs < 0) {
+            const std::string status = child.proc("status");
+            const auto at = status.find("SigCgt:");
+            if (at != std::string::npos &&
+                std::stoull(status.substr(at + 7, 24), nullptr, 16) & (1ULL << (SIGTERM - 1)))
+                *builtMs = now - child.started;
+        } else {
+            const std::string call = child.proc("syscall");
+            if (call.rfind("7 ", 0) == 0 || call.rfind("271 ", 0) == 0) { // poll, ppoll
+                *idleMs = now - child.started;
+                return true;
+            }
+        }
+        sleepMs(0.1);
+    }
+    return false;
+}
+
+// The same steps timed inside a process: window_bench startup prints its own clock readings.
+bool startupInside(const std::string &windowBench, std::vector<double> *steps)
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return false;
+    Child child({windowBench, "startup"}, pipeFds[1]);
+    ::close(pipeFds[1]);
+    std::string out;
+    char buf[256];
+    for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;)
+        out.append(buf, std::size_t(n));
+    ::close(pipeFds[0]);
+    child.wait();
+    double atMain = 0, app = 0, built = 0, painted = 0;
+    if (std::sscanf(out.c_str(), "STARTUP %lf %lf %lf %lf", &atMain, &app, &built, &painted) != 4)
+        return false;
+    *steps = {atMain - child.started, app - child.started, built - child.started,
+              painted - child.started};
+    return true;
+}
+
+int startup(const std::string &program, const std::string &windowBench, int runs)
+{
+    std::vector<double> built, idle;
+    for (int i = 0; i < runs; ++i) {
+        double b = 0, d = 0;
+        if (!startupOnce(program, &b, &d))
+            throw std::runtime_error("start-up not seen within 10 s");
+        built.push_back(b);
+        idle.push_back(d);
+        std::printf("run %d: window built %.1f ms, event loop idle %.1f ms\n", i + 1, b, d);
+    }
+    std::vector<double> atMain, app, made, painted;
+    for (int i = 0; i < runs; ++i) {
+        std::vector<double> s;
+        if (!startupInside(windowBench, &s))
+            throw std::runtime_error("window_bench startup failed");
+        atMain.push_back(s[0]);
+        app.push_back(s[1]);
+        made.push_back(s[2]);
+        painted.push_back(s[3]);
+    }
+    std::printf("in-process medians from spawn: main() %.1f, QApplication %.1f, window built "
+                "%.1f, first paint %.1f ms\n",
+                percentile(atMain, 50), percentile(app, 50), percentile(made, 50),
+                percentile(painted, 50));
+    bench::result(format("Start-up of dorq-pulse to idle event loop, median of %d", runs),
+                  format("%.1f ms (window built %.1f ms; range %.1f-%.1f)", percentile(idle, 50),
+                         percentile(built, 50), percentile(idle, 0), percentile(idle, 100)),
+                  "none set", "-");
+    bench::result(format("Start-up in-process to first paint, median of %d", runs),
+                  format("%.1f ms (main %.1f, QApplication %.1f, window %.1f)",
+                         percentile(painted, 50), percentile(atMain, 50), percentile(app, 50),
+                         percentile(made, 50)),
+                  "none set", "-");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const std::string mode = argc > 1 ? argv[1] : "";
+    try {
+        if (mode == "idle")
+            return idleCpu(DORQ_PROGRAM);
+        if (mode == "startup")
+            return startup(DORQ_PROGRAM, DORQ_WINDOW_BENCH, 7);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "process_bench %s: %s\n", mode.c_str(), e.what());
+        return 1;
+    }
+    std::fprintf(stderr, "usage: process_bench idle|startup\n");
+    return 2;
+}

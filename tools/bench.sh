@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the benchmarks in build-bench/ (Release), runs every one
+# and prints one summary table. Each benchmark's own output goes to build-bench/bench-output.txt.
+#   tools/bench.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
+          libbenchmark-dev fonts-dejavu-core)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DDORQ_BUILD_BENCH=ON \
+    -DBUILD_TESTING=OFF >/dev/null
+cmake --build build-bench
+
+out=build-bench/bench-output.txt
+: >"$out"
+failed=()
+run() {
+    echo "== $*" | tee -a "$out" >&2
+    # The details scroll by on stderr; the RESULT lines make the table below.
+    if ! "$@" 2>&1 | tee -a "$out" | { grep -v '^RESULT' >&2 || true; }; then
+        failed+=("$*")
+    fi
+}
+b=build-bench/bench
+run $b/record_bench
+run $b/window_bench press
+run $b/window_bench clock
+run $b/window_bench error
+run $b/process_bench idle
+run $b/process_bench startup
+
+commit=$(git rev-parse --short HEAD)
+git diff --quiet HEAD -- src CMakeLists.txt || commit="$commit + uncommitted changes in src/"
+echo
+echo "Machine: $(nproc) CPUs, $(lscpu | sed -n 's/^Model name: *//p'), kernel $(uname -r)," \
+    "Qt $(qtpaths6 --qt-version 2>/dev/null || echo '?'); code at $commit; $(date -u '+%F %H:%M UTC')"
+echo
+echo "| Measurement | Result | Target | Met |"
+echo "|---|---|---|---|"
+awk -F'\t' '$1 == "RESULT" { printf "| %s | %s | %s | %s |\n", $2, $3, $4, $5 }' "$out"
+if ((${#failed[@]})); then
+    printf 'FAILED: %s\n' "${failed[@]}" >&2
+    exit 1
+fi

@@ -22,6 +22,8 @@ cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DDORQ_BUILD_BENCH
     -DBUILD_TESTING=OFF >/dev/null
 cmake --build build-bench
 
+# The machine may be shared: the load before and after says how quiet it was.
+loadBefore=$(cut -d' ' -f1-3 /proc/loadavg)
 out=build-bench/bench-output.txt
 : >"$out"
 failed=()
@@ -41,10 +43,11 @@ run $b/process_bench idle
 run $b/process_bench startup
 
 commit=$(git rev-parse --short HEAD)
-git diff --quiet HEAD -- src CMakeLists.txt || commit="$commit + uncommitted changes in src/"
+git diff --quiet HEAD -- src CMakeLists.txt || commit="$commit + uncommitted changes"
 echo
 echo "Machine: $(nproc) CPUs, $(lscpu | sed -n 's/^Model name: *//p'), kernel $(uname -r)," \
-    "Qt $(qtpaths6 --qt-version 2>/dev/null || echo '?'); code at $commit; $(date -u '+%F %H:%M UTC')"
+    "Qt $(qtpaths6 --qt-version 2>/dev/null || echo '?'); code at $commit; $(date -u '+%F %H:%M UTC');" \
+    "load average $loadBefore before, $(cut -d' ' -f1-3 /proc/loadavg) after"
 echo
 echo "| Measurement | Result | Target | Met |"
 echo "|---|---|---|---|"

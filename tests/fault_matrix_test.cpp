@@ -53,6 +53,8 @@ void chooseWithoutPermission(FaultRig &rig, int port)
     const QByteArray device = QFile::encodeName(rig.line(port).deviceName());
     ::chmod(device.constData(), 0);
     const bool root = ::geteuid() == 0;
+    // Closed while still root: a lock file made as root cannot be removed as another user.
+    rig.window->comm().setPortOpen(false);
     if (root) {
         ASSERT_EQ(::seteuid(65534), 0);
     }
@@ -104,6 +106,11 @@ const Fault Faults[] = {
      EIO, [](FaultRig &r) { r.replaceLine(1); }},
 };
 
+void PrintTo(const Fault &fault, std::ostream *out)
+{
+    *out << fault.name;
+}
+
 class FaultMatrix : public ::testing::TestWithParam<Fault>
 {
 };
@@ -115,6 +122,7 @@ TEST_P(FaultMatrix, IsReportedOnceTruthfullyWithoutSpinningAndMends)
     const Fault &fault = GetParam();
     FaultRig rig;
     rig.open();
+    rig.choose(2);
     rig.press(0);
     const QString first = rig.logRow(0);
 
@@ -130,12 +138,14 @@ TEST_P(FaultMatrix, IsReportedOnceTruthfullyWithoutSpinningAndMends)
 
     EXPECT_FALSE(rig.window->comm().portOpen());
     EXPECT_LE(rig.line(1).programDescriptors(), 0);
+    EXPECT_EQ(rig.line(2).programDescriptors(), 0) << "choosing COM1 closed COM2 first";
     EXPECT_EQ(rig.text("Label2"), Warning);
     EXPECT_FALSE(rig.option(1)->isChecked());
     rig.press(1);
     EXPECT_EQ(rig.logRows(), rig.presses + 1) << "every press logged, the empty row last";
     EXPECT_EQ(rig.logRow(rig.presses - 1), first);
     EXPECT_EQ(rig.text("Text1"), Warning);
+    EXPECT_EQ(rig.line(2).readNow().left(3), "1  ") << "the press before the fault was sent";
 
     fault.mend(rig);
     rig.choose(1);

@@ -126,51 +126,6 @@ TEST_F(WindowTest, ChoosingAPortAndPressingSendsTheLine)
     EXPECT_TRUE(reporter.reports.empty());
 }
 
-TEST_F(WindowTest, AMissingPortIsReportedOnceAndCanBeRetried)
-{
-    const QString later = portPath(1);
-    connectPort(1, {});
-    open();
-    choose(2);
-    choose(1);
-    ASSERT_EQ(reporter.reports.size(), 1u);
-    EXPECT_EQ(reporter.reports[0].number, ENOENT);
-    EXPECT_TRUE(reporter.reports[0].text.contains(later));
-    EXPECT_TRUE(reporter.reports[0].text.contains("No such file or directory"));
-    EXPECT_TRUE(reporter.reports[0].text.contains("--com1 APPARAAT"));
-    EXPECT_FALSE(control<QRadioButton>("Option1")->isChecked());
-    EXPECT_FALSE(control<QRadioButton>("Option2")->isChecked());
-    EXPECT_EQ(text("Label2"), "Selecteer een comport !!!!");
-    EXPECT_EQ(com2.programDescriptors(), 0) << "the old port was closed first";
-
-    press(2); // the program goes on
-    EXPECT_EQ(logRow(0).left(1), "3");
-
-    connectPort(1, com1.deviceName()); // the adapter is plugged in
-    choose(1);
-    EXPECT_EQ(reporter.reports.size(), 1u);
-    EXPECT_EQ(text("Label2"), "PLC op COM1 9600,O,8,1");
-    press(0);
-    EXPECT_EQ(com1.read(16).left(3), "1  ");
-}
-
-TEST_F(WindowTest, AHangUpIsReportedOnceAndThePortCountsAsClosed)
-{
-    open();
-    choose(1);
-    com1.hangUp();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !reporter.reports.empty(); }, 1000));
-    EXPECT_LT(cpuShareWhileRunning(300), 0.05);
-    ASSERT_EQ(reporter.reports.size(), 1u);
-    EXPECT_EQ(reporter.reports[0].number, EIO);
-    EXPECT_TRUE(reporter.reports[0].text.contains("weggevallen"));
-    EXPECT_EQ(text("Label2"), "Selecteer een comport !!!!");
-    EXPECT_FALSE(control<QRadioButton>("Option1")->isChecked());
-    press(0);
-    EXPECT_EQ(text("Text1"), "Selecteer een comport !!!!");
-    EXPECT_EQ(reporter.reports.size(), 1u);
-}
-
 TEST_F(WindowTest, DigitKeysPressTheChannelsLikeAClick)
 {
     open();

@@ -10,8 +10,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <cerrno>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <optional>
+#include <thread>
 
 using namespace dorq;
 using namespace dorq::test;
@@ -103,12 +105,13 @@ TEST(SerialLine, APortHeldByAnotherOpenIsBusy)
 {
     PtyPair pty;
     MsComm holder({{1, pty.deviceName()}});
-    MsComm second({{1, pty.deviceName()}});
+    // Named as users often do, without /dev/: the same device, the same lock.
+    MsComm second({{1, pty.deviceName().mid(5)}});
     selectPort(holder, 1);
     const auto error = errorOf([&] { selectPort(second, 1); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->number(), EBUSY) << error->what();
-    EXPECT_TRUE(error->text().contains(pty.deviceName())) << error->what();
+    EXPECT_TRUE(error->text().contains(pty.deviceName().mid(5))) << error->what();
     EXPECT_FALSE(second.portOpen());
     EXPECT_TRUE(holder.portOpen());
     EXPECT_EQ(pty.programDescriptors(), 1);
@@ -140,6 +143,27 @@ TEST(SerialLine, AHangUpClosesThePortAndIsReportedOnceWithoutSpinning)
     const auto error = errorOf([&] { comm.setOutput(Line); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->number(), ErrorNumber::PortNotOpen);
+}
+
+TEST(SerialLine, LinesWaitingForASlowFarEndSurviveAClose)
+{
+    PtyPair pty;
+    MsComm comm({{1, pty.deviceName()}});
+    selectPort(comm, 1);
+    const int lines = 3000; // more than the system buffers while the far end reads nothing
+    for (int i = 0; i < lines; ++i)
+        comm.setOutput(Line);
+
+    QByteArray got;
+    std::thread farEnd([&] {
+        for (int waited = 0; got.size() < lines * Line.size() && waited < 5000; ++waited) {
+            got += pty.readNow();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    comm.setPortOpen(false); // waits for the line to drain, within a bound
+    farEnd.join();
+    EXPECT_EQ(got, Line.repeated(lines));
 }
 
 TEST(SerialLine, BytesFromTheFarEndAreDiscarded)

@@ -1,14 +1,17 @@
 #include "serial_device.h"
 #include "serial_error.h"
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QSerialPort>
+#include <QThread>
 #include <cerrno>
 
 #ifdef Q_OS_UNIX
 #include <QFile>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -48,12 +51,20 @@ QSerialPort::StopBits toQt(LineSettings::StopBits s)
 }
 
 // QSerialPort gives the system's message but not its number; the message names it exactly.
+// Qt words a few of them itself, in English whatever the locale.
 int systemErrorNumber(const QSerialPort &port)
 {
 #ifdef Q_OS_UNIX
-    const QByteArray text = port.errorString().toLocal8Bit();
+    const QString text = port.errorString();
+    const std::pair<int, const char *> qtWords[] = {{EACCES, "Permission denied"},
+                                                    {ENOENT, "No such file or directory"},
+                                                    {EMFILE, "Too many open files"},
+                                                    {ENOSPC, "No space left on device"}};
+    for (const auto &[number, words] : qtWords)
+        if (text == QLatin1String(words))
+            return number;
     for (int e = 1; e < 256; ++e)
-        if (text == std::strerror(e))
+        if (text == QString::fromLocal8Bit(std::strerror(e)))
             return e;
 #endif
     switch (port.error()) {
@@ -86,20 +97,18 @@ public:
         const Busy busy(m_busy);
         close();
         m_name = request.name;
-        // The real name, so that the lock file agrees with programs that open it without
-        // the symbolic link (a by-id name, a socat link).
-        const QString real = QFileInfo(request.name).canonicalFilePath();
-        m_port.setPortName(real.isEmpty() ? request.name : real);
+        const QString location = systemLocation(request.name);
+        m_port.setPortName(location);
         m_port.setBaudRate(request.settings.baudRate);
         m_port.setParity(toQt(request.settings.parity));
         m_port.setDataBits(static_cast<QSerialPort::DataBits>(request.settings.dataBits));
         m_port.setStopBits(toQt(request.settings.stopBits));
         m_port.setFlowControl(QSerialPort::NoFlowControl);
         if (!m_port.open(QIODevice::ReadWrite)) {
-            diagnoseFailedOpen(request.name);
+            diagnoseFailedOpen(location);
             // A terminal left at exactly these settings by a killed run refuses the same
             // request on a pseudo-terminal (EINVAL); from a neutral state it is accepted.
-            if (systemErrorNumber(m_port) != EINVAL || !neutralize(request.name) ||
+            if (systemErrorNumber(m_port) != EINVAL || !neutralize(location) ||
                 !m_port.open(QIODevice::ReadWrite))
                 throw failure(QStringLiteral("Kan %1 niet openen").arg(request.name));
         }
@@ -112,7 +121,12 @@ public:
         }
     }
 
-    void close() override { m_port.close(); }
+    void close() override
+    {
+        if (m_port.isOpen())
+            drain();
+        m_port.close();
+    }
     bool isOpen() const override { return m_port.isOpen(); }
 
     void setDtr(bool on) override
@@ -135,8 +149,8 @@ public:
         m_port.clearError();
         const qint64 taken = m_port.write(bytes);
         // flush() hands the bytes to the system now rather than at the next event loop turn.
-        if (taken == bytes.size())
-            m_port.flush();
+        if (taken == bytes.size() && !m_port.flush() && backedUp())
+            m_port.clearError(); // the rest follows in order as the line drains
         if (taken != bytes.size() || m_port.error() != QSerialPort::NoError) {
             const SerialError error =
                 failure(QStringLiteral("Schrijven naar %1 mislukt").arg(m_name));
@@ -153,6 +167,34 @@ private:
         ~Busy() { --m_depth; }
         int &m_depth;
     };
+
+    // The system's buffer for the line is full: not a failure, only a wait. Asked only right
+    // after a write, since QSerialPort reports a hang-up with whatever errno was left over.
+    bool backedUp() const
+    {
+        const int number = systemErrorNumber(m_port);
+        return number == EAGAIN || number == EWOULDBLOCK;
+    }
+
+    // Closing puts the line's earlier settings back at once, and drops what QSerialPort still
+    // holds; bytes on their way would be lost or go out at the wrong speed and parity. Give
+    // them time to leave, within a bound, so that a far end that reads nothing cannot hang us.
+    void drain()
+    {
+        const Busy busy(m_busy);
+        const QDeadlineTimer deadline(1000);
+        while (m_port.bytesToWrite() > 0 &&
+               m_port.waitForBytesWritten(int(deadline.remainingTime()))) {
+        }
+#ifdef Q_OS_UNIX
+        const int fd = int(m_port.handle());
+        int queued = 0;
+        while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && !deadline.hasExpired())
+            QThread::msleep(2);
+        if (queued == 0)
+            ::tcdrain(fd); // what is left sits in the transmitter itself: a millisecond or two
+#endif
+    }
 
     void onError(QSerialPort::SerialPortError error)
     {
@@ -201,6 +243,24 @@ private:
                            QStringLiteral("%1: %2").arg(what, m_port.errorString()));
     }
 
+    // Where the system finds the device, read as QSerialPort reads a name: "ttyUSB0" and
+    // "pts/3" are under /dev; "/...", "./..." and "../..." are paths.
+    // Links are resolved so that the lock file agrees with programs that open the device
+    // without them (a by-id name, a socat link).
+    static QString systemLocation(const QString &name)
+    {
+#ifdef Q_OS_UNIX
+        const bool asGiven = name.startsWith(QLatin1Char('/')) ||
+                             name.startsWith(QLatin1String("./")) ||
+                             name.startsWith(QLatin1String("../"));
+        const QString path = asGiven ? name : QStringLiteral("/dev/") + name;
+        const QString real = QFileInfo(path).canonicalFilePath();
+        return real.isEmpty() ? path : real;
+#else
+        return name;
+#endif
+    }
+
     // QSerialPort's errors do not say which system call failed; a plain open of the device
     // does, with the system's own number, for the common cases (missing, denied, no tty).
     void diagnoseFailedOpen(const QString &name) const
@@ -215,8 +275,9 @@ private:
         if (fd >= 0)
             ::close(fd);
         if (error != 0)
-            throw SerialError(error, QStringLiteral("Kan %1 niet openen: %2")
-                                         .arg(name, QString::fromLocal8Bit(std::strerror(error))));
+            throw SerialError(error,
+                              QStringLiteral("Kan %1 niet openen: %2")
+                                  .arg(m_name, QString::fromLocal8Bit(std::strerror(error))));
 #else
         Q_UNUSED(name);
 #endif

@@ -195,7 +195,7 @@ TEST(Faults, AStreamFromThePeerIsDroppedNotHoarded)
         sent += chunk.size();
     }
     const qint64 growth = residentBytes() - before;
-    EXPECT_GT(sent, 20 << 20) << "the program kept reading";
+    EXPECT_GT(sent, 64 << 20) << "the program kept reading";
     EXPECT_LT(growth, 32 << 20) << sent << " bytes received";
     rig.press(0);
     EXPECT_EQ(rig.line(1).read(16).left(3), "1  ");
@@ -208,14 +208,14 @@ TEST(Faults, ABurstFasterThanTheLineArrivesWholeAndInOrder)
     rig.open();
     rig.choose(1);
     rig.tick();
-    const int burst = 1000;
+    const int burst = 3000; // more than the system buffers: the rest waits in order
     QElapsedTimer blocked;
     blocked.start();
     for (int i = 0; i < burst; ++i)
         rig.window->channelButton(i % 8)->click(); // the peer reads nothing meanwhile
     EXPECT_LT(blocked.elapsed(), 10000) << "presses never wait for the line";
 
-    const QByteArray got = rig.line(1).read(burst * 16, 10000);
+    const QByteArray got = rig.line(1).read(burst * 16, 20000);
     ASSERT_EQ(got.size(), burst * 16);
     const QRegularExpression line(QStringLiteral("^[1-8]  10:20:30\\.00\r\n$"));
     for (int i = 0; i < burst; ++i) {
@@ -242,8 +242,6 @@ TEST(Faults, ClockJumpsKeepRecordsWellFormed)
         {"across midnight", localSecond(2026, 12, 31, 23, 59, 59), localSecond(2027, 1, 1, 0, 0, 0),
          "1  00:00:00.01"},
     };
-    const QRegularExpression wellFormed(
-        QStringLiteral("^[1-8]  ([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\\.[0-9]{2}$"));
     for (const auto &jump : jumps) {
         SCOPED_TRACE(jump.what);
         FaultRig rig;
@@ -264,5 +262,4 @@ TEST(Faults, ClockJumpsKeepRecordsWellFormed)
     rig.tick(250001);
     rig.press(7);
     EXPECT_EQ(rig.logRow(0), "8  10:20:30.00");
-    EXPECT_TRUE(wellFormed.match(rig.logRow(0)).hasMatch());
 }

@@ -223,8 +223,7 @@ void MainWindow::fitFonts()
     m_text1->setFont(fitted(
         this->font(), QStringLiteral("8  00:00:00.00<CR><LF>"),
         m_text1->width() - 2 * m_text1->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) - 6));
-    m_label2->setFont(
-        fitted(this->font(), QStringLiteral("Selecteer een comport !!!!"), m_label2->width()));
+    m_label2->setFont(fitted(this->font(), SelectPortWarning, m_label2->width()));
 }
 
 void MainWindow::clearPortChoice()

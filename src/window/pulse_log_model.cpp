@@ -6,11 +6,12 @@ namespace dorq {
 
 void PulseLogModel::insertRecord(const std::string &record)
 {
-    if (record.size() != RecordSize)
-        throw std::invalid_argument("pulse log: a record is 14 characters, got \"" + record + '"');
+    if (record.size() != RecordLength)
+        throw std::invalid_argument("pulse log: a record is " + std::to_string(RecordLength) +
+                                    " characters, got \"" + record + '"');
     beginInsertRows({}, 0, 0);
-    std::array<char, RecordSize> stored;
-    record.copy(stored.data(), RecordSize);
+    std::array<char, RecordLength> stored;
+    record.copy(stored.data(), RecordLength);
     m_records.push_back(stored);
     endInsertRows();
 }
@@ -20,7 +21,7 @@ QString PulseLogModel::rowText(int row) const
     if (row < 0 || std::size_t(row) >= m_records.size())
         return {}; // the empty row under the records
     const auto &r = m_records[m_records.size() - 1 - std::size_t(row)];
-    return QString::fromLatin1(r.data(), int(RecordSize));
+    return QString::fromLatin1(r.data(), int(RecordLength));
 }
 
 int PulseLogModel::rowCount(const QModelIndex &parent) const

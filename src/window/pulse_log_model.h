@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pulse_record.h"
+
 #include <QAbstractTableModel>
 #include <array>
 #include <deque>
@@ -14,12 +16,11 @@ class PulseLogModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    static constexpr std::size_t RecordSize = 14;
     inline static const QString Header = QStringLiteral("Pulse and time  ");
 
     using QAbstractTableModel::QAbstractTableModel;
 
-    void insertRecord(const std::string &record); // throws std::invalid_argument if not 14 chars
+    void insertRecord(const std::string &record); // throws std::invalid_argument if malformed
     std::size_t recordCount() const { return m_records.size(); }
     QString rowText(int row) const; // row 0 is the newest record
 
@@ -29,7 +30,7 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
-    std::deque<std::array<char, RecordSize>> m_records;
+    std::deque<std::array<char, RecordLength>> m_records;
 };
 
 } // namespace dorq

@@ -51,7 +51,10 @@ echo "Machine: $(nproc) CPUs, $(lscpu | sed -n 's/^Model name: *//p'), kernel $(
 echo
 echo "| Measurement | Result | Target | Met |"
 echo "|---|---|---|---|"
-awk -F'\t' '$1 == "RESULT" { printf "| %s | %s | %s | %s |\n", $2, $3, $4, $5 }' "$out"
+awk -F'\t' '$1 == "RESULT" {
+    for (i = 2; i <= 5; ++i) gsub(/\|/, "\\|", $i) # a "|" in a result would split its cell
+    printf "| %s | %s | %s | %s |\n", $2, $3, $4, $5
+}' "$out"
 if ((${#failed[@]})); then
     printf 'FAILED: %s\n' "${failed[@]}" >&2
     exit 1

@@ -2,7 +2,6 @@
 // from outside through /proc only, so the program runs exactly as shipped.
 #include "report.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <ctime>

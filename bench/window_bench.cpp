@@ -10,10 +10,10 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
-#include <cstring>
 #include <ctime>
 #include <map>
 #include <random>
+#include <stdexcept>
 
 using namespace dorq;
 using bench::format;

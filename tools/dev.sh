@@ -10,29 +10,33 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
           libgtest-dev googletest libbenchmark-dev fonts-dejavu-core dpkg-dev file)
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
 done
 if ((${#missing[@]})); then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# One configuration for starting, testing and packaging, so that switching rebuilds nothing.
+configure() {
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDORQ_WERROR=ON >/dev/null
+    cmake --build build
+}
 
 mode=${1:-}
 shift || true
 case "$mode" in
 deps) ;;
 start)
-    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build build
+    configure
     exec ./build/dorq-pulse "$@"
     ;;
 test)
-    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDORQ_WERROR=ON >/dev/null
-    cmake --build build
+    configure
     ctest --test-dir build --output-on-failure --timeout 300 -j2
     ;;
 sanitize)
@@ -43,13 +47,10 @@ sanitize)
         ctest --test-dir build-asan --output-on-failure --timeout 300 -j2
     ;;
 package)
-    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build build
+    configure
     rm -f build/dorq-pulse_*.deb
     (cd build && cpack -G DEB >/dev/null)
     deb=$(ls build/dorq-pulse_*.deb)
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
     $sudo dpkg -i "$deb"
     version=$(env -u DISPLAY dorq-pulse --version)
     echo "installed: $version"
@@ -59,7 +60,7 @@ package)
     echo "installed tool started and quit cleanly"
     ;;
 *)
-    echo "usage: $0 start [options] | test | sanitize | package" >&2
+    echo "usage: $0 start [options] | test | sanitize | package | deps" >&2
     exit 2
     ;;
 esac

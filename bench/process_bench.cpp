@@ -20,16 +20,10 @@
 extern char **environ;
 
 using bench::format;
+using bench::monotonicMs;
 using bench::percentile;
 
 namespace {
-
-double monotonicMs()
-{
-    timespec t{};
-    ::clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
 
 void sleepMs(double ms)
 {

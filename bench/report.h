@@ -3,10 +3,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
 namespace bench {
+
+inline double monotonicMs()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
 
 // Nearest-rank percentile, p from 0 to 100.
 inline double percentile(std::vector<double> values, double p)

@@ -17,16 +17,10 @@
 
 using namespace dorq;
 using bench::format;
+using bench::monotonicMs;
 using bench::percentile;
 
 namespace {
-
-double monotonicMs()
-{
-    timespec t{};
-    ::clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
 
 // Runs the event loop for `ms`, blocking in it as the program does between events.
 void runEventLoop(int ms)

@@ -41,11 +41,6 @@ public:
         record(QStringLiteral("write"), QStringLiteral("write"));
         written += bytes;
     }
-    void loseDevice()
-    {
-        open_ = false;
-        emit lost(5, QStringLiteral("gone"));
-    }
 
 private:
     void record(const QString &op, const QString &call)

@@ -26,15 +26,32 @@ MsComm::~MsComm()
     m_device->close();
 }
 
+namespace {
+
+void requireNonNegative(const char *property, int value)
+{
+    if (value < 0)
+        throw SerialError(
+            ErrorNumber::InvalidPropertyValue,
+            QStringLiteral("Ongeldige %1 %2").arg(QLatin1String(property)).arg(value));
+}
+
+} // namespace
+
+void MsComm::refuseWhileOpen(const QString &what) const
+{
+    if (m_device->isOpen())
+        throw SerialError(ErrorNumber::OperationWhileOpen,
+                          QStringLiteral("%1 kan niet terwijl %2 open is").arg(what, deviceName()));
+}
+
 void MsComm::setPortOpen(bool open)
 {
     if (!open) {
         m_device->close();
         return;
     }
-    if (m_device->isOpen())
-        throw SerialError(ErrorNumber::OperationWhileOpen,
-                          QStringLiteral("Poort %1 is al open").arg(deviceName()));
+    refuseWhileOpen(QStringLiteral("Openen"));
     m_device->open({deviceName(), m_settings, m_dtr, m_rts});
 }
 
@@ -45,10 +62,7 @@ bool MsComm::portOpen() const
 
 void MsComm::setCommPort(int port)
 {
-    if (m_device->isOpen())
-        throw SerialError(
-            ErrorNumber::OperationWhileOpen,
-            QStringLiteral("Poortnummer wijzigen kan niet terwijl %1 open is").arg(deviceName()));
+    refuseWhileOpen(QStringLiteral("Poortnummer wijzigen"));
     if (!m_ports.contains(port))
         throw SerialError(ErrorNumber::InvalidPortNumber,
                           QStringLiteral("Ongeldig poortnummer %1").arg(port));
@@ -57,19 +71,14 @@ void MsComm::setCommPort(int port)
 
 void MsComm::setSettings(const QString &settings)
 {
-    if (m_device->isOpen())
-        throw SerialError(
-            ErrorNumber::OperationWhileOpen,
-            QStringLiteral("Instellingen wijzigen kan niet terwijl %1 open is").arg(deviceName()));
+    refuseWhileOpen(QStringLiteral("Instellingen wijzigen"));
     m_settings = parseLineSettings(settings);
     m_settingsText = settings;
 }
 
 void MsComm::setInputLen(int length)
 {
-    if (length < 0)
-        throw SerialError(ErrorNumber::InvalidPropertyValue,
-                          QStringLiteral("Ongeldige InputLen %1").arg(length));
+    requireNonNegative("InputLen", length);
     m_inputLen = length;
 }
 
@@ -87,9 +96,7 @@ void MsComm::setRTSEnable(bool on)
 
 void MsComm::setRThreshold(int threshold)
 {
-    if (threshold < 0)
-        throw SerialError(ErrorNumber::InvalidPropertyValue,
-                          QStringLiteral("Ongeldige RThreshold %1").arg(threshold));
+    requireNonNegative("RThreshold", threshold);
     m_rThreshold = threshold;
 }
 

@@ -48,6 +48,8 @@ signals:
     void portLost(int number, const QString &text);
 
 private:
+    void refuseWhileOpen(const QString &what) const;
+
     PortMap m_ports;
     std::unique_ptr<SerialDevice> m_device;
     int m_commPort = 1;

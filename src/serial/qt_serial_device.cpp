@@ -144,8 +144,6 @@ public:
     void write(const QByteArray &bytes) override
     {
         const Busy busy(m_busy);
-        if (!m_port.isOpen())
-            throw SerialError(ErrorNumber::PortNotOpen, QStringLiteral("De poort is niet open"));
         m_port.clearError();
         const qint64 taken = m_port.write(bytes);
         // flush() hands the bytes to the system now rather than at the next event loop turn.

@@ -30,7 +30,6 @@ public:
 
     // The far end goes away, as when the other program or the cable is gone.
     void hangUp();
-    bool isHungUp() const { return m_peer < 0; }
 
 private:
     int m_peer = -1;

@@ -2,6 +2,9 @@
 
 #include "serial_error.h"
 
+#include <QFileInfo>
+#include <cerrno>
+
 namespace dorq {
 
 PortMap defaultPortMap()
@@ -10,6 +13,19 @@ PortMap defaultPortMap()
     return {{1, QStringLiteral("COM1")}, {2, QStringLiteral("COM2")}};
 #else
     return {{1, QStringLiteral("/dev/ttyS0")}, {2, QStringLiteral("/dev/ttyS1")}};
+#endif
+}
+
+QString devicePath(const QString &name)
+{
+#ifdef Q_OS_UNIX
+    if (name.isEmpty() || name.startsWith(QLatin1Char('/')))
+        return name;
+    if (name.startsWith(QLatin1String("./")) || name.startsWith(QLatin1String("../")))
+        return QFileInfo(name).absoluteFilePath();
+    return QStringLiteral("/dev/") + name;
+#else
+    return name;
 #endif
 }
 
@@ -52,7 +68,22 @@ void MsComm::setPortOpen(bool open)
         return;
     }
     refuseWhileOpen(QStringLiteral("Openen"));
-    m_device->open({deviceName(), m_settings, m_dtr, m_rts});
+    const QString name = m_ports.value(m_commPort);
+    if (name.isEmpty())
+        throw SerialError(ErrorNumber::InvalidPropertyValue,
+                          QStringLiteral("Geen apparaat opgegeven voor COM%1").arg(m_commPort));
+    try {
+        m_device->open({deviceName(), m_settings, m_dtr, m_rts});
+    } catch (const SerialError &e) {
+        // "plc" means /dev/plc; say so when the user probably meant the file right here.
+        const bool bare = devicePath(name) == QStringLiteral("/dev/") + name;
+        if (e.number() != ENOENT || !bare || !QFileInfo::exists(name))
+            throw;
+        throw SerialError(e.number(),
+                          QStringLiteral("%1 (een naam zonder pad wordt in /dev gezocht; "
+                                         "bedoelt u ./%2?)")
+                              .arg(e.text(), name));
+    }
 }
 
 bool MsComm::portOpen() const

@@ -14,6 +14,10 @@ namespace dorq {
 using PortMap = QMap<int, QString>;
 PortMap defaultPortMap();
 
+// Where the system finds a device name: on Unix a bare name such as "ttyUSB0" or "pts/3" is
+// under /dev, "./x" and "../x" are relative to the working directory, "/..." is a path.
+QString devicePath(const QString &name);
+
 // The serial port component of the window: a handful of properties, set in a fixed order,
 // that configure, open and write one serial line. Every failure throws SerialError.
 class MsComm : public QObject
@@ -39,9 +43,9 @@ public:
     int rThreshold() const { return m_rThreshold; }
     virtual void setOutput(const QByteArray &bytes);
 
-    // The device name that CommPort selects, for messages and tooltips.
-    QString deviceName() const { return m_ports.value(m_commPort); }
-    QString deviceName(int port) const { return m_ports.value(port); }
+    // The full path of the device that CommPort selects, for messages and tooltips.
+    QString deviceName() const { return deviceName(m_commPort); }
+    QString deviceName(int port) const { return devicePath(m_ports.value(port)); }
 
 signals:
     // The open port failed on its own (unplugged, far end gone); it is closed now.

@@ -11,7 +11,7 @@ namespace dorq {
 
 struct DeviceRequest
 {
-    QString name; // "/dev/ttyS0", "COM1", ...
+    QString name; // the full path, "/dev/ttyS0", or "COM1" on Windows
     LineSettings settings;
     bool dtr = false;
     bool rts = false;
@@ -30,8 +30,10 @@ public:
     virtual bool isOpen() const = 0;
     virtual void setDtr(bool on) = 0;
     virtual void setRts(bool on) = 0;
-    // Hands all bytes to the operating system before returning, unless the line is
-    // backed up; then the rest follows in order as the line drains.
+    // Hands all bytes to the operating system before returning, or throws. Nothing is
+    // queued in the program: when the system cannot take the bytes (the far end does not
+    // read) this throws EAGAIN and the port stays open; when it takes only part of them, the
+    // rest (less than one line) goes out first as soon as it can, and this throws EAGAIN too.
     virtual void write(const QByteArray &bytes) = 0;
 
 signals:
@@ -40,7 +42,7 @@ signals:
     void lost(int number, const QString &text);
 };
 
-// QSerialPort underneath; the one place in the program that knows it.
+// termios on Unix, QSerialPort where the platform needs it.
 std::unique_ptr<SerialDevice> makeSystemSerialDevice();
 
 } // namespace dorq

@@ -32,4 +32,8 @@ constexpr int InvalidPortNumber = 8002;
 constexpr int PortNotOpen = 8012;
 } // namespace ErrorNumber
 
+// The error's own text followed, for the failures an operator can mend, by what to do.
+// `device` is the full path; `lostWhileOpen` when the port failed between presses.
+QString withAdvice(const SerialError &error, const QString &device, bool lostWhileOpen);
+
 } // namespace dorq

@@ -25,11 +25,6 @@ private:
     QWidget *m_parent;
 };
 
-class SerialError;
-
 QString errorMessage(int number, const QString &text); // "Fout 2: ..."
-
-// The error's own text followed, for the failures an operator can mend, by what to do.
-QString withAdvice(const SerialError &error, const QString &device, bool lostWhileOpen);
 
 } // namespace dorq

@@ -1,0 +1,395 @@
+// The serial line on Unix: termios and a few ioctls, each operation one or two system calls,
+// errno passed to the caller as it came. The system's own buffer is the only queue.
+#include "serial_device.h"
+#include "serial_error.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QThread>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace dorq {
+
+namespace {
+
+QString systemText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+SerialError systemError(int error, const QString &what)
+{
+    return SerialError(error, QStringLiteral("%1: %2").arg(what, systemText(error)));
+}
+
+// Closes a descriptor unless it is handed on: every early throw in open() lets go of it.
+struct OwnedFd
+{
+    int fd = -1;
+    ~OwnedFd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    int release() { return std::exchange(fd, -1); }
+};
+
+speed_t toSpeed(int baud)
+{
+    switch (baud) {
+    case 110:
+        return B110;
+    case 300:
+        return B300;
+    case 600:
+        return B600;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return B0; // refused before it gets here
+    }
+}
+
+bool sameSettings(const termios &a, const termios &b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && a.c_cc[VMIN] == b.c_cc[VMIN] &&
+           a.c_cc[VTIME] == b.c_cc[VTIME] && cfgetospeed(&a) == cfgetospeed(&b) &&
+           cfgetispeed(&a) == cfgetispeed(&b);
+}
+
+// Raw 8-bit line at the request's settings, no flow control, receiver on, modem status
+// ignored (a null-modem cable carries no carrier).
+termios lineFor(termios tio, const LineSettings &s, const QString &name)
+{
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CMSPAR);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY | INPCK);
+    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    tio.c_cflag |= sizes[s.dataBits - 5];
+    switch (s.parity) {
+    case LineSettings::Parity::None:
+        break;
+    case LineSettings::Parity::Odd:
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+    case LineSettings::Parity::Even:
+        tio.c_cflag |= PARENB;
+        break;
+    case LineSettings::Parity::Mark:
+        tio.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case LineSettings::Parity::Space:
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
+    }
+    // A UART sends 1.5 stop bits where 2 are asked with 5 data bits; nowhere else.
+    if (s.stopBits == LineSettings::StopBits::OneAndHalf && s.dataBits != 5)
+        throw SerialError(ErrorNumber::InvalidPropertyValue,
+                          QStringLiteral("1,5 stopbit kan %1 alleen met 5 databits").arg(name));
+    if (s.stopBits != LineSettings::StopBits::One)
+        tio.c_cflag |= CSTOPB;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, toSpeed(s.baudRate));
+    ::cfsetospeed(&tio, toSpeed(s.baudRate));
+    return tio;
+}
+
+QString processName(long pid)
+{
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    if (!comm.open(QIODevice::ReadOnly))
+        return QStringLiteral("proces %1").arg(pid);
+    return QStringLiteral("%1 (proces %2)")
+        .arg(QString::fromLocal8Bit(comm.readAll().trimmed()))
+        .arg(pid);
+}
+
+// Who holds an advisory lock on the device, from the kernel's own list.
+QString lockHolder(const QByteArray &path)
+{
+    struct stat st
+    {
+    };
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (::stat(path.constData(), &st) != 0 || !locks.open(QIODevice::ReadOnly))
+        return {};
+    // "1: FLOCK  ADVISORY  WRITE 1234 00:19:3 0 EOF": pid, then dev major:minor (hex):inode.
+    const QByteArray node = QByteArray::number(major(st.st_dev), 16).rightJustified(2, '0') + ':' +
+                            QByteArray::number(minor(st.st_dev), 16).rightJustified(2, '0') + ':' +
+                            QByteArray::number(qulonglong(st.st_ino));
+    for (const QByteArray &line : locks.readAll().split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() >= 6 && f[1] == "FLOCK" && f[5] == node)
+            return processName(f[4].toLong());
+    }
+    return {};
+}
+
+// Programs that mark a port with a lock file (minicom, QSerialPort's users) hold it while
+// the process named in the file lives. A file whose process is gone is stale: it blocks
+// nothing, whoever left it.
+QString lockFileHolder(const QString &canonicalPath)
+{
+    if (!canonicalPath.startsWith(QLatin1String("/dev/")))
+        return {};
+    const QString file = QStringLiteral("/run/lock/LCK..") +
+                         canonicalPath.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+    QFile lock(file);
+    if (!lock.open(QIODevice::ReadOnly))
+        return {};
+    const long pid = lock.readLine(64).trimmed().toLong();
+    if (pid <= 0 || pid == ::getpid() || (::kill(pid_t(pid), 0) != 0 && errno == ESRCH))
+        return {};
+    return QStringLiteral("%1, volgens lockbestand %2").arg(processName(pid), file);
+}
+
+class PosixSerialDevice final : public SerialDevice
+{
+public:
+    ~PosixSerialDevice() override { close(); }
+
+    void open(const DeviceRequest &request) override
+    {
+        close();
+        m_name = request.name;
+        const QString cannotOpen = QStringLiteral("Kan %1 niet openen").arg(m_name);
+        const QByteArray path = QFile::encodeName(m_name);
+        const auto busy = [&](const QString &holder) {
+            return SerialError(
+                EBUSY, QStringLiteral("%1: %2%3")
+                           .arg(cannotOpen, systemText(EBUSY),
+                                holder.isEmpty() ? QString()
+                                                 : QStringLiteral(", in gebruik door ") + holder));
+        };
+
+        const QString held = lockFileHolder(QFileInfo(m_name).canonicalFilePath());
+        if (!held.isEmpty())
+            throw busy(held);
+        OwnedFd fd{::open(path.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK)};
+        if (fd.fd < 0) {
+            const int error = errno;
+            throw error == EBUSY ? busy(lockHolder(path)) : systemError(error, cannotOpen);
+        }
+        termios tio{};
+        if (::tcgetattr(fd.fd, &tio) != 0)
+            throw systemError(errno, cannotOpen);
+        unsigned int ptyNumber = 0;
+        if (::ioctl(fd.fd, TIOCGPTN, &ptyNumber) == 0)
+            throw SerialError(ENOTTY,
+                              QStringLiteral("%1: geen seriele lijn maar de masterkant van een "
+                                             "pseudo-terminal; gebruik de andere kant (/dev/pts/N)")
+                                  .arg(cannotOpen));
+        // Both kinds of exclusive use end with the process that holds the port.
+        if (::flock(fd.fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK)
+                throw busy(lockHolder(path));
+            throw systemError(errno, cannotOpen);
+        }
+        if (::ioctl(fd.fd, TIOCEXCL) != 0)
+            throw systemError(errno, cannotOpen);
+
+        // A line already at these settings is left alone: bytes a previous close left in
+        // flight keep their speed and parity. TCSETS rather than tcsetattr(), which reads
+        // the settings back and fails when a pseudo-terminal drops parity enable, as they do.
+        termios wanted = lineFor(tio, request.settings, m_name);
+        if (!sameSettings(tio, wanted) && ::ioctl(fd.fd, TCSETS, &wanted) != 0)
+            throw systemError(errno,
+                              QStringLiteral("Kan de instellingen van %1 niet zetten").arg(m_name));
+
+        m_fd = fd.release();
+        try {
+            setModemLine(TIOCM_DTR, request.dtr, "DTR");
+            setModemLine(TIOCM_RTS, request.rts, "RTS");
+        } catch (...) {
+            close();
+            throw;
+        }
+        m_reader = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+        connect(m_reader, &QSocketNotifier::activated, this, &PosixSerialDevice::onReadable);
+    }
+
+    void close() override
+    {
+        if (m_fd < 0)
+            return;
+        drop(m_reader);
+        drop(m_writer);
+        if (!m_held.isEmpty())
+            sendHeld(HeldDeadlineMs);
+        m_held.clear();
+        const int fd = std::exchange(m_fd, -1);
+        int queued = 0;
+        if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued == 0) {
+            ::close(fd);
+            return;
+        }
+        // The last close of a UART waits in the kernel until its buffer has left (seconds
+        // at 9600 baud). Let that happen elsewhere; the port is free for a new open now,
+        // and lines written after it queue behind these at the same settings.
+        ::ioctl(fd, TIOCNXCL);
+        ::flock(fd, LOCK_UN);
+        std::thread([fd] { ::close(fd); }).detach();
+    }
+
+    bool isOpen() const override { return m_fd >= 0; }
+    void setDtr(bool on) override { setModemLine(TIOCM_DTR, on, "DTR"); }
+    void setRts(bool on) override { setModemLine(TIOCM_RTS, on, "RTS"); }
+
+    void write(const QByteArray &bytes) override
+    {
+        if (!m_held.isEmpty() && !sendHeld(0))
+            throw notReading(0, bytes.size());
+        ssize_t taken;
+        do {
+            taken = ::write(m_fd, bytes.constData(), std::size_t(bytes.size()));
+        } while (taken < 0 && errno == EINTR);
+        if (taken == bytes.size())
+            return;
+        if (taken < 0 && errno == EAGAIN)
+            throw notReading(0, bytes.size());
+        if (taken < 0) {
+            const SerialError error =
+                systemError(errno, QStringLiteral("Schrijven naar %1 mislukt").arg(m_name));
+            close(); // a line that failed a write is in an unknown state
+            throw error;
+        }
+        // Never half a line on the wire: the rest goes before anything else.
+        m_held = bytes.mid(taken);
+        m_writer = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
+        connect(m_writer, &QSocketNotifier::activated, this, [this] { sendHeld(0); });
+        throw notReading(int(taken), bytes.size());
+    }
+
+private:
+    static constexpr int HeldDeadlineMs = 80;
+
+    SerialError notReading(int taken, qsizetype size) const
+    {
+        const QString what =
+            taken == 0
+                ? QStringLiteral("deze regel is niet verzonden")
+                : QStringLiteral("het systeem nam maar %1 van de %2 bytes van deze regel; de "
+                                 "rest volgt zodra er weer ruimte is")
+                      .arg(taken)
+                      .arg(size);
+        return SerialError(EAGAIN, QStringLiteral("Schrijven naar %1 mislukt: de andere kant "
+                                                  "leest niet en de uitvoerbuffer van het "
+                                                  "systeem is vol; %2.")
+                                       .arg(m_name, what));
+    }
+
+    // Hands over what is left of a line, trying for up to `deadlineMs`. True when all went.
+    bool sendHeld(int deadlineMs)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        for (;;) {
+            const ssize_t n = ::write(m_fd, m_held.constData(), std::size_t(m_held.size()));
+            if (n > 0)
+                m_held.remove(0, n);
+            if (m_held.isEmpty()) {
+                drop(m_writer);
+                return true;
+            }
+            if ((n < 0 && errno != EAGAIN && errno != EINTR) || waited.hasExpired(deadlineMs))
+                return false;
+            QThread::usleep(1000); // a byte at 9600 baud
+        }
+    }
+
+    void setModemLine(int line, bool on, const char *lineName)
+    {
+        if (m_fd < 0)
+            return; // applied at the next open
+        // Pseudo-terminals have no modem lines; that is no reason to refuse the port.
+        if (::ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &line) != 0 && errno != ENOTTY &&
+            errno != EINVAL)
+            throw systemError(
+                errno,
+                QStringLiteral("Kan %1 op %2 niet zetten").arg(QLatin1String(lineName), m_name));
+    }
+
+    // Nothing is ever read: what the far end sends is dropped. The read side is also where
+    // a lost line shows: end of file or an error, once, after which the port is closed.
+    void onReadable()
+    {
+        char buffer[4096];
+        for (int round = 0; round < 16; ++round) { // a fast stream may not starve the loop
+            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+            if (n > 0)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                return;
+            int error = n < 0 ? errno : EIO;
+            if (n == 0) {
+                // A raw line's read gives 0 when nothing waits, too: only a hang-up ends it.
+                pollfd p{m_fd, POLLIN, 0};
+                if (::poll(&p, 1, 0) != 1 || !(p.revents & (POLLHUP | POLLERR)))
+                    return;
+                termios tio{};
+                if (::tcgetattr(m_fd, &tio) != 0)
+                    error = errno; // a hung-up terminal says why here
+            }
+            const SerialError lostError =
+                systemError(error, QStringLiteral("Verbinding met %1 verbroken").arg(m_name));
+            close();
+            emit lost(lostError.number(), lostError.text());
+            return;
+        }
+    }
+
+    // A notifier may be what is calling us right now: disable it at once, delete it later.
+    static void drop(QSocketNotifier *&notifier)
+    {
+        if (!notifier)
+            return;
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+        notifier = nullptr;
+    }
+
+    int m_fd = -1;
+    QString m_name;
+    QByteArray m_held; // the rest of a line the system took only part of
+    QSocketNotifier *m_reader = nullptr;
+    QSocketNotifier *m_writer = nullptr;
+};
+
+} // namespace
+
+std::unique_ptr<SerialDevice> makeSystemSerialDevice()
+{
+    return std::make_unique<PosixSerialDevice>();
+}
+
+} // namespace dorq

@@ -1,13 +1,23 @@
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 // Widget tests need no display: the platform is chosen here, not in the environment, because
-// test discovery runs this binary without ctest's environment.
+// test discovery runs this binary without ctest's environment. Settings and journals go to
+// a folder of the run's own, never to the user's.
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toLocal8Bit());
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       home.filePath(QStringLiteral("config")));
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("dorq-pulse"));
     return RUN_ALL_TESTS();
 }
 

@@ -49,7 +49,7 @@ public:
     void open()
     {
         WindowOptions options;
-        options.ports = {{1, portPath(1)}, {2, portPath(2)}};
+        options.ports = PortChoice({{1, portPath(1)}, {2, portPath(2)}});
         options.now = [this] { return now; };
         options.reporter = &reporter;
         window = std::make_unique<MainWindow>(std::move(options));

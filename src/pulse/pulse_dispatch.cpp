@@ -3,6 +3,7 @@
 #include "ms_comm.h"
 #include "port_selection.h"
 #include "pulse_record.h"
+#include "serial_error.h"
 
 namespace dorq {
 
@@ -11,35 +12,52 @@ PulseDispatch::PulseDispatch(PulseClock &clock, MsComm &comm, PulseView &view)
 {
 }
 
-void PulseDispatch::tick()
+bool PulseDispatch::tick()
 {
-    if (m_clock.tick())
-        m_view.setClockText(QString::fromLatin1(m_clock.timeOfDayText()));
+    if (!m_clock.tick())
+        return false;
+    m_view.setClockText(QString::fromLatin1(m_clock.timeOfDayText()));
+    return true;
 }
 
-void PulseDispatch::channelPress(int index)
+PressResult PulseDispatch::channelPress(int index)
 {
-    sendPulse(std::to_string(index + 1));
+    return sendPulse(std::to_string(index + 1));
 }
 
-void PulseDispatch::sendPulse(std::string_view channelText)
+PressResult PulseDispatch::sendPulse(std::string_view channelText)
 {
-    const std::string record = buildRecord(channelText, m_clock.read());
-    m_view.insertLogRecord(record);
-    m_view.setLastLine(QString::fromStdString(displayForm(record)));
-    const std::string line = lineForm(record);
+    PressResult result;
+    result.record = buildRecord(channelText, m_clock.read());
+    m_view.insertLogRecord(result.record);
+    m_view.setLastLine(QString::fromStdString(displayForm(result.record)));
+    const std::string line = lineForm(result.record);
     if (m_comm.portOpen()) {
+        result.port = m_comm.commPort();
+        result.device = m_comm.deviceName();
         try {
             m_comm.setOutput(QByteArray::fromStdString(line));
-        } catch (...) {
+            result.at = std::chrono::system_clock::now();
+            result.outcome = PressResult::Outcome::Sent;
+        } catch (const SerialError &e) {
+            result.at = std::chrono::system_clock::now();
+            result.outcome = PressResult::Outcome::Failed;
+            result.errorNumber = e.number();
+            result.errorText = e.text();
             if (!m_comm.portOpen()) // the failure took the port down with it
                 m_view.setStatus(SelectPortWarning);
+            if (m_listener)
+                m_listener->pressed(result);
             throw;
         }
     } else {
+        result.at = std::chrono::system_clock::now();
         m_view.setStatus(SelectPortWarning);
         m_view.setLastLine(SelectPortWarning);
     }
+    if (m_listener)
+        m_listener->pressed(result);
+    return result;
 }
 
 void PulseDispatch::selectPort(int port)

@@ -3,6 +3,7 @@
 #include "pulse_clock.h"
 
 #include <QString>
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,28 @@ public:
     virtual void setClockText(const QString &text) = 0;
 };
 
+// What one press did, for whoever keeps evidence of it.
+struct PressResult
+{
+    enum class Outcome { Sent, NoPort, Failed };
+
+    std::string record;
+    Outcome outcome = Outcome::NoPort;
+    int port = 0;   // the open port, 0 for none
+    QString device; // the device behind it
+    int errorNumber = 0;
+    QString errorText;
+    // Right after the system took the line; at the press when nothing went.
+    std::chrono::system_clock::time_point at;
+};
+
+class PressListener
+{
+public:
+    virtual ~PressListener() = default;
+    virtual void pressed(const PressResult &result) = 0; // must not throw
+};
+
 // The program's logic behind the window's four events. Errors from the serial line are
 // thrown to the caller at the step that failed; earlier steps keep their effect.
 class PulseDispatch
@@ -30,9 +53,12 @@ class PulseDispatch
 public:
     PulseDispatch(PulseClock &clock, MsComm &comm, PulseView &view);
 
-    void tick();
-    void channelPress(int index); // index 0 to 7: "Kanaal 1" to "Kanaal 8"
-    void sendPulse(std::string_view channelText);
+    void setListener(PressListener *listener) { m_listener = listener; }
+
+    bool tick();                         // true when a new second began
+    PressResult channelPress(int index); // index 0 to 7: "Kanaal 1" to "Kanaal 8"
+    // A failed write is told to the listener and then thrown.
+    PressResult sendPulse(std::string_view channelText);
     void selectPort(int port);
     void portLost(); // the open port failed between events
 
@@ -40,6 +66,7 @@ private:
     PulseClock &m_clock;
     MsComm &m_comm;
     PulseView &m_view;
+    PressListener *m_listener = nullptr;
 };
 
 } // namespace dorq

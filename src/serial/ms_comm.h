@@ -43,6 +43,8 @@ public:
     int rThreshold() const { return m_rThreshold; }
     virtual void setOutput(const QByteArray &bytes);
 
+    // Takes effect at the next open of that port.
+    void setPortDevice(int port, const QString &device) { m_ports[port] = device; }
     // The full path of the device that CommPort selects, for messages and tooltips.
     QString deviceName() const { return deviceName(m_commPort); }
     QString deviceName(int port) const { return devicePath(m_ports.value(port)); }

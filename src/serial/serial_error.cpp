@@ -12,7 +12,7 @@ const QString ChooseAnother = QStringLiteral(
 
 } // namespace
 
-QString withAdvice(const SerialError &error, const QString &device, bool lostWhileOpen)
+QString adviceFor(const SerialError &error, const QString &device, bool lostWhileOpen)
 {
     QString advice;
     // A failed write with EIO is the same loss, noticed at a press rather than while idle.
@@ -54,10 +54,16 @@ QString withAdvice(const SerialError &error, const QString &device, bool lostWhi
                          .arg(device);
             break;
         default:
-            return error.text();
+            break;
         }
     }
-    return error.text() + QStringLiteral("\n\n") + advice;
+    return advice;
+}
+
+QString withAdvice(const SerialError &error, const QString &device, bool lostWhileOpen)
+{
+    const QString advice = adviceFor(error, device, lostWhileOpen);
+    return advice.isEmpty() ? error.text() : error.text() + QStringLiteral("\n\n") + advice;
 }
 
 } // namespace dorq

@@ -5,12 +5,12 @@
 
 namespace dorq {
 
-// What the serial component raises when an operation cannot be carried out. The number is
-// the operating system's error code where there is one, else one of the ErrorNumber values.
-class SerialError : public std::runtime_error
+// A failure with a number and a text for the operator. The number is the operating
+// system's error code where there is one, else one of the ErrorNumber values.
+class Failure : public std::runtime_error
 {
 public:
-    SerialError(int number, const QString &text)
+    Failure(int number, const QString &text)
         : std::runtime_error(text.toStdString()), m_number(number), m_text(text)
     {
     }
@@ -23,6 +23,13 @@ private:
     QString m_text;
 };
 
+// What the serial component raises when an operation cannot be carried out.
+class SerialError : public Failure
+{
+public:
+    using Failure::Failure;
+};
+
 // Numbers for failures that have no system error code; operators and manuals of serial
 // controls know them by these values.
 namespace ErrorNumber {
@@ -32,8 +39,10 @@ constexpr int InvalidPortNumber = 8002;
 constexpr int PortNotOpen = 8012;
 } // namespace ErrorNumber
 
-// The error's own text followed, for the failures an operator can mend, by what to do.
-// `device` is the full path; `lostWhileOpen` when the port failed between presses.
+// What to do, for the failures an operator can mend; empty for the others. `device` is the
+// full path; `lostWhileOpen` when the port failed between presses.
+QString adviceFor(const SerialError &error, const QString &device, bool lostWhileOpen);
+// The error's own text followed by the advice.
 QString withAdvice(const SerialError &error, const QString &device, bool lostWhileOpen);
 
 } // namespace dorq

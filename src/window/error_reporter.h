@@ -1,19 +1,10 @@
 #pragma once
 
-#include <QString>
+#include "reporter.h"
 
 class QWidget;
 
 namespace dorq {
-
-// Where errors go once a handler has given up: a message box for the operator, a recorder
-// in tests, so that no modal dialog waits for a click that never comes.
-class ErrorReporter
-{
-public:
-    virtual ~ErrorReporter() = default;
-    virtual void report(int number, const QString &text) = 0;
-};
 
 class MessageBoxReporter : public ErrorReporter
 {

@@ -1,23 +1,37 @@
 #include "main_window.h"
 
 #include "layout_table.h"
-#include "port_selection.h"
+#include "port_list.h"
 #include "serial_error.h"
 
-#include <QDateTime>
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDate>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHash>
 #include <QHeaderView>
 #include <QIcon>
+#include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSaveFile>
 #include <QShortcut>
 #include <QTableView>
 #include <algorithm>
+#include <cerrno>
 #include <vector>
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace dorq {
 
@@ -26,30 +40,31 @@ namespace {
 // Programming errors carry no number of their own.
 constexpr int InternalErrorNumber = 51;
 
-// Every 10 ms, two milliseconds past each 10 ms step of the wall clock. A free-running
-// timer's phase bears no relation to the second, which would add up to 10 ms of lag to
-// every record; in step, the tick that sees a new second comes right after it. Timers may
-// fire a little early: the margin keeps such a tick in the new second, and the minimum
-// delay keeps it from being followed by a second tick in the same step.
-int msToNextTick()
+// The number the system gave for the file operation that just failed.
+int lastFileError()
 {
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const int delay = int(10 - (now - 2) % 10);
-    return delay <= 2 ? delay + 10 : delay;
+#ifdef Q_OS_WIN
+    return int(::GetLastError());
+#else
+    return errno ? errno : EIO;
+#endif
 }
 
 QFont designFont(double pointSize, bool bold)
 {
-    // The design font where the system has it, else the closest sans-serif.
-    QFont font(QStringLiteral("MS Sans Serif"));
+    // The design font where the system has it, else one made to the same measure.
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                      QStringLiteral("Arial")});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(pointSize);
     font.setBold(bold);
     return font;
 }
 
-// Common Linux sans-serif fonts run wider than the design font; shrink until the widest
-// text the control shows fits, so nothing is clipped.
+// Where only a wider font is found, shrink until the widest text the control shows fits, so
+// nothing is clipped.
 QFont fitted(QFont font, const QString &sample, int width)
 {
     while (font.pointSizeF() > 6 && QFontMetrics(font).horizontalAdvance(sample) > width)
@@ -89,11 +104,15 @@ QWidget *createControl(const ControlSpec &spec, QWidget *parent)
 MainWindow::MainWindow(Options options)
     : m_ownReporter(options.reporter ? nullptr : std::make_unique<MessageBoxReporter>(this)),
       m_reporter(options.reporter ? options.reporter : m_ownReporter.get()),
-      m_clock(std::move(options.now)),
-      m_comm(std::move(options.ports),
-             options.device ? std::move(options.device) : makeSystemSerialDevice()),
-      m_dispatch(m_clock, m_comm, *this), m_timer(this)
+      m_ports(std::move(options.ports))
 {
+    SessionOptions session;
+    session.ports = m_ports.ports();
+    session.now = std::move(options.now);
+    session.device = std::move(options.device);
+    session.journal = std::move(options.journal);
+    m_session = new Session(std::move(session), *this, *m_reporter, this);
+
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf8(FormCaption));
     setWindowIcon(QIcon(QStringLiteral(":/dorq-pulse.png")));
@@ -102,11 +121,13 @@ MainWindow::MainWindow(Options options)
     buildControls();
     setTabOrder();
     fitFonts();
+    addLogActions();
 
     for (int i = 0; i < 8; ++i) {
         QPushButton *button = m_command[std::size_t(i)];
         connect(button, &QPushButton::clicked, this,
-                [this, i] { handle([&] { m_dispatch.channelPress(i); }); });
+                [this, i] { handle([&] { m_session->press(i); }); });
+        button->installEventFilter(this);
         // Digits 1 to 8, on the main keys and the keypad, press the channel like a click.
         for (const auto keypad : {Qt::NoModifier, Qt::KeypadModifier}) {
             auto *shortcut = new QShortcut(QKeySequence(keypad | (Qt::Key_1 + i)), this);
@@ -114,29 +135,35 @@ MainWindow::MainWindow(Options options)
         }
     }
     for (int n = 1; n <= 2; ++n) {
-        m_option[std::size_t(n - 1)]->setToolTip(m_comm.deviceName(n));
-        connect(m_option[std::size_t(n - 1)], &QRadioButton::clicked, this, [this, n] {
+        QRadioButton *option = m_option[std::size_t(n - 1)];
+        updatePortToolTip(n);
+        connect(option, &QRadioButton::clicked, this, [this, n] {
             handle([&] {
-                m_dispatch.selectPort(n);
-                m_label2->setToolTip(m_comm.deviceName());
+                m_session->selectPort(n);
+                m_label2->setToolTip(m_session->comm().deviceName());
             });
         });
+        // The layout has no room for more controls: the device is chosen on the option.
+        option->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(option, &QWidget::customContextMenuRequested, this,
+                [this, n, option](const QPoint &at) { showPortMenu(n, option->mapToGlobal(at)); });
+        auto *menuKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), option);
+        menuKey->setContext(Qt::WidgetShortcut);
+        connect(menuKey, &QShortcut::activated, this, [this, n, option] {
+            showPortMenu(n, option->mapToGlobal(option->rect().center()));
+        });
     }
-    connect(&m_comm, &MsComm::portLost, this, &MainWindow::onPortLost);
-
-    m_timer.setObjectName(QStringLiteral("Timer1"));
-    m_timer.setTimerType(Qt::PreciseTimer);
-    m_timer.setSingleShot(true);
-    connect(&m_timer, &QTimer::timeout, this, [this] {
-        handle([&] { m_dispatch.tick(); });
-        m_timer.start(msToNextTick());
+    connect(m_session, &Session::portLost, this, [this](int number, const QString &text) {
+        failed(number, withAdvice(SerialError(number, text), comm().deviceName(), true));
     });
-    m_timer.start(msToNextTick());
 
     m_command[0]->setFocus();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    delete m_session; // closes the port while the view it reports to still stands
+}
 
 void MainWindow::buildControls()
 {
@@ -171,7 +198,7 @@ void MainWindow::buildControls()
     m_grid->horizontalHeader()->setSectionsClickable(false);
     m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_grid->setWordWrap(false);
 }
 
@@ -235,19 +262,15 @@ void MainWindow::clearPortChoice()
     }
 }
 
-void MainWindow::onPortLost(int number, const QString &text)
-{
-    m_dispatch.portLost();
-    failed(number, withAdvice(SerialError(number, text), m_comm.deviceName(), true));
-}
-
 template <typename Handler> void MainWindow::handle(Handler &&handler)
 {
     try {
         handler();
         return;
     } catch (const SerialError &e) {
-        failed(e.number(), withAdvice(e, m_comm.deviceName(), false));
+        failed(e.number(), withAdvice(e, comm().deviceName(), false));
+    } catch (const Failure &e) {
+        failed(e.number(), e.text());
     } catch (const std::exception &e) {
         failed(InternalErrorNumber, QString::fromLocal8Bit(e.what()));
     }
@@ -256,7 +279,7 @@ template <typename Handler> void MainWindow::handle(Handler &&handler)
 void MainWindow::failed(int number, const QString &text)
 {
     // A port that a failure closed must not look chosen: a click on it then tries again.
-    if (!m_comm.portOpen())
+    if (!comm().portOpen())
         clearPortChoice();
     m_reporter->report(number, text);
 }
@@ -281,6 +304,134 @@ void MainWindow::setStatus(const QString &text)
 void MainWindow::setClockText(const QString &text)
 {
     m_label4->setText(text);
+}
+
+void MainWindow::addLogActions()
+{
+    const auto add = [this](const QString &text, QKeySequence keys, Qt::ShortcutContext context,
+                            auto slot) {
+        auto *action = new QAction(text, m_grid);
+        action->setShortcut(keys);
+        action->setShortcutContext(context);
+        connect(action, &QAction::triggered, this, slot);
+        m_grid->addAction(action);
+    };
+    add(QStringLiteral("Kopiëren"), QKeySequence::Copy, Qt::WidgetShortcut,
+        [this] { QApplication::clipboard()->setText(selectedRecords()); });
+    add(QStringLiteral("Alles selecteren"), QKeySequence::SelectAll, Qt::WidgetShortcut,
+        [this] { m_grid->selectAll(); });
+    add(QStringLiteral("Log opslaan als..."), QKeySequence::Save, Qt::WindowShortcut, [this] {
+        const QString path = QFileDialog::getSaveFileName(
+            this, QStringLiteral("Log opslaan als"),
+            QDir::home().filePath(
+                QDate::currentDate().toString(QStringLiteral("'pulslog-'yyyy-MM-dd'.txt'"))),
+            QStringLiteral("Tekstbestanden (*.txt);;Alle bestanden (*)"));
+        if (!path.isEmpty())
+            handle([&] { saveLog(path); });
+    });
+    m_grid->setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+QString MainWindow::selectedRecords() const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : m_grid->selectionModel()->selectedRows())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    QString text;
+    for (const int row : rows)
+        if (std::size_t(row) < m_log.recordCount()) // never the empty row under the records
+            text += m_log.rowText(row) + QLatin1Char('\n');
+    return text;
+}
+
+void MainWindow::saveLog(const QString &path)
+{
+    QSaveFile file(path);
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        throw Failure(
+            lastFileError(),
+            QStringLiteral("Kan het log niet opslaan als %1: %2").arg(path, file.errorString()));
+    for (int row = 0; std::size_t(row) < m_log.recordCount(); ++row)
+        file.write(m_log.rowText(row).toLatin1() + '\n');
+    errno = 0;
+    if (!file.commit())
+        throw Failure(
+            lastFileError(),
+            QStringLiteral("Kan het log niet opslaan als %1: %2").arg(path, file.errorString()));
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Enter presses a focused channel button as Space does, as on the tool's first platform.
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            !(key->modifiers() & ~Qt::KeypadModifier)) {
+            if (!key->isAutoRepeat())
+                static_cast<QPushButton *>(watched)->click();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::showPortMenu(int port, const QPoint &where)
+{
+    const QString current = QFileInfo(devicePath(m_ports.device(port))).canonicalFilePath();
+    QMenu menu(this);
+    const QList<SystemPort> ports = systemPorts();
+    for (const SystemPort &system : ports) {
+        QAction *action = menu.addAction(system.label);
+        action->setCheckable(true);
+        action->setChecked(!current.isEmpty() &&
+                           QFileInfo(system.path).canonicalFilePath() == current);
+        connect(action, &QAction::triggered, this,
+                [this, port, path = system.path] { choosePortDevice(port, path); });
+    }
+    if (ports.isEmpty())
+        menu.addAction(QStringLiteral("Geen seriele poorten gevonden"))->setEnabled(false);
+    menu.addSeparator();
+    connect(menu.addAction(QStringLiteral("Ander apparaat...")), &QAction::triggered, this,
+            [this, port] {
+                const QString path =
+                    QInputDialog::getText(this,
+                                          QStringLiteral("Ander apparaat voor COM%1").arg(port),
+                                          QStringLiteral("Pad van het apparaat, bijvoorbeeld "
+                                                         "/dev/ttyUSB0 of /dev/pts/3:"),
+                                          QLineEdit::Normal, m_ports.device(port))
+                        .trimmed();
+                if (!path.isEmpty())
+                    choosePortDevice(port, path);
+            });
+    const QString standard = PortChoice::defaultDevice(port);
+    QAction *reset = menu.addAction(QStringLiteral("Standaard (%1)").arg(standard));
+    reset->setCheckable(true);
+    reset->setChecked(m_ports.device(port) == standard);
+    connect(reset, &QAction::triggered, this, [this, port] { choosePortDevice(port, {}); });
+    menu.exec(where);
+}
+
+void MainWindow::choosePortDevice(int port, const QString &device)
+{
+    if (device.isEmpty())
+        m_ports.reset(port);
+    else
+        m_ports.choose(port, device);
+    MsComm &line = comm();
+    line.setPortDevice(port, m_ports.device(port));
+    updatePortToolTip(port);
+    // The open port moves to the new device at once, as a click on its option would.
+    if (line.portOpen() && line.commPort() == port)
+        m_option[std::size_t(port - 1)]->click();
+}
+
+void MainWindow::updatePortToolTip(int port)
+{
+    m_option[std::size_t(port - 1)]->setToolTip(
+        QStringLiteral("%1\nRechtsklik (of Shift+F10) kiest een ander apparaat.")
+            .arg(comm().deviceName(port)));
 }
 
 } // namespace dorq

@@ -1,12 +1,10 @@
 #pragma once
 
 #include "error_reporter.h"
-#include "ms_comm.h"
-#include "pulse_clock.h"
-#include "pulse_dispatch.h"
+#include "port_choice.h"
 #include "pulse_log_model.h"
+#include "session.h"
 
-#include <QTimer>
 #include <QWidget>
 #include <array>
 #include <memory>
@@ -21,14 +19,16 @@ namespace dorq {
 
 struct WindowOptions
 {
-    PortMap ports = defaultPortMap();
+    PortChoice ports;
     PulseClock::NowSource now = systemNow;
     std::unique_ptr<SerialDevice> device; // the system's serial device when empty
+    std::unique_ptr<Journal> journal;     // none when empty
     ErrorReporter *reporter = nullptr;    // a message box when empty
 };
 
-// Form1: the one window. It owns the clock, the serial component and the controls, and
-// routes the four events (tick, channel press, COM1, COM2) to the logic.
+// Form1: the one window. It shows one run of the tool and routes the four events (tick,
+// channel press, COM1, COM2) to it; the log can be copied and saved, and the device behind
+// each port chosen from a menu on its option.
 class MainWindow : public QWidget, private PulseView
 {
     Q_OBJECT
@@ -40,14 +40,26 @@ public:
 
     QPushButton *channelButton(int index) const { return m_command.at(std::size_t(index)); }
     const PulseLogModel &log() const { return m_log; }
-    MsComm &comm() { return m_comm; }
+    MsComm &comm() { return m_session->comm(); }
+
+    // The records selected in the log, in the order shown, one per line.
+    QString selectedRecords() const;
+    // Writes the whole log as shown to `path`, all or nothing.
+    void saveLog(const QString &path);
+    // Points COM`port` at `device` (the default when empty) and keeps that choice.
+    void choosePortDevice(int port, const QString &device);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildControls();
     void setTabOrder();
     void fitFonts();
+    void addLogActions();
+    void showPortMenu(int port, const QPoint &where);
+    void updatePortToolTip(int port);
     void clearPortChoice();
-    void onPortLost(int number, const QString &text);
     void failed(int number, const QString &text);
     // Runs one event's handler to its end or to the step that failed; a failure goes to
     // the operator and the program carries on.
@@ -60,11 +72,9 @@ private:
 
     std::unique_ptr<ErrorReporter> m_ownReporter;
     ErrorReporter *m_reporter;
-    PulseClock m_clock;
-    MsComm m_comm;
-    PulseDispatch m_dispatch;
+    PortChoice m_ports;
     PulseLogModel m_log;
-    QTimer m_timer;
+    Session *m_session; // a child, so that its timer "Timer1" is found like the controls
 
     QLabel *m_label2 = nullptr;
     QLabel *m_label4 = nullptr;

@@ -43,6 +43,14 @@ QVariant PulseLogModel::data(const QModelIndex &index, int role) const
     return {};
 }
 
+Qt::ItemFlags PulseLogModel::flags(const QModelIndex &index) const
+{
+    // The empty row under the records can be neither selected nor copied.
+    if (std::size_t(index.row()) >= m_records.size())
+        return Qt::ItemIsEnabled;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
 QVariant PulseLogModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation != Qt::Horizontal || section != 0)

@@ -1,0 +1,141 @@
+// The program's start: the command line decides between the window and the console, and
+// which application object runs them.
+#include "console_front_end.h"
+#include "main_window.h"
+#include "program_options.h"
+#include "serial_error.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <functional>
+#include <iostream>
+
+#ifdef Q_OS_UNIX
+#include <QSocketNotifier>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+using namespace dorq;
+
+void printLines(std::FILE *to, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), to);
+    std::fflush(to);
+}
+
+#ifdef Q_OS_UNIX
+int signalPipe[2] = {-1, -1};
+
+// Killed from a terminal, a session manager or a test script, the tool still ends as when
+// the operator ends it, so the port is released and the journal synced.
+void onTerminationSignals(QObject *context, std::function<void()> end)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [end = std::move(end)] {
+        char signalNumber = 0;
+        if (::read(signalPipe[1], &signalNumber, 1) == 1)
+            end();
+    });
+    struct sigaction action = {};
+    action.sa_handler = [](int signalNumber) {
+        const char byte = static_cast<char>(signalNumber);
+        [[maybe_unused]] const auto written = ::write(signalPipe[0], &byte, 1);
+    };
+    ::sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
+}
+#else
+void onTerminationSignals(QObject *, std::function<void()>) {}
+#endif
+
+// Without a display Qt gives up with advice about reinstalling, and aborts. Say instead in
+// one line what is missing and what runs without it.
+void refuseToAbortWithoutDisplay()
+{
+    qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+            if (type != QtFatalMsg) {
+                if (!QByteArray(context.category).startsWith("qt.qpa"))
+                    printLines(stderr, text + QLatin1Char('\n'));
+                return;
+            }
+            printLines(stderr, QStringLiteral("dorq-pulse: geen beeldscherm gevonden: het venster "
+                                              "heeft er een nodig; dorq-pulse --headless werkt "
+                                              "zonder.\n"));
+            std::_Exit(2);
+        });
+}
+
+std::unique_ptr<Journal> openJournal(const ProgramOptions &options)
+{
+    switch (options.journal) {
+    case ProgramOptions::JournalKind::None:
+        return nullptr;
+    case ProgramOptions::JournalKind::File:
+        return Journal::toFile(options.journalFile);
+    case ProgramOptions::JournalKind::Daily:
+        break;
+    }
+    return Journal::daily(Journal::defaultDirectory());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("dorq-pulse"));
+    QCoreApplication::setApplicationVersion(DisplayVersion);
+    ParsedCommandLine parsed;
+    std::unique_ptr<Journal> journal;
+    {
+        // Without a display yet, so that --help, --version and usage errors work anywhere.
+        QCoreApplication parsing(argc, argv);
+        parsed = parseCommandLine(QCoreApplication::arguments());
+        if (parsed.exitStatus >= 0) {
+            printLines(parsed.exitStatus == 0 ? stdout : stderr, parsed.output);
+            return parsed.exitStatus;
+        }
+        try {
+            journal = openJournal(parsed.options);
+        } catch (const Failure &e) {
+            printLines(stderr, QStringLiteral("dorq-pulse: %1\n").arg(e.text()));
+            return 2;
+        }
+    }
+    PortChoice ports(parsed.options.ports);
+    for (const QString &warning : ports.warnings())
+        printLines(stderr, QStringLiteral("dorq-pulse: %1\n").arg(warning));
+
+    if (parsed.options.headless) {
+        QCoreApplication app(argc, argv);
+        SessionOptions options;
+        options.ports = ports.ports();
+        options.journal = std::move(journal);
+        ConsoleFrontEnd console(std::move(options), std::cin, stdout, stderr);
+        QObject::connect(&console, &ConsoleFrontEnd::finished, &app, &QCoreApplication::exit,
+                         Qt::QueuedConnection);
+        onTerminationSignals(&console, [&console] { console.quit(); });
+        return QCoreApplication::exec();
+    }
+
+    refuseToAbortWithoutDisplay();
+    QApplication app(argc, argv);
+    qInstallMessageHandler(nullptr);
+    MainWindow::Options options;
+    options.ports = std::move(ports);
+    options.journal = std::move(journal);
+    MainWindow window(std::move(options));
+    onTerminationSignals(&window, [&window] { window.close(); });
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,86 @@
+#include "console_front_end.h"
+
+namespace dorq {
+
+namespace {
+
+void writeLine(std::FILE *to, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), to);
+    std::fflush(to);
+}
+
+} // namespace
+
+ConsoleFrontEnd::ConsoleFrontEnd(SessionOptions options, std::istream &in, std::FILE *out,
+                                 std::FILE *err)
+    : m_out(out), m_err(err), m_session(std::move(options), *this, *this), m_interpreter(m_session),
+      m_reader(in)
+{
+    connect(&m_reader, &LineReader::lineRead, this, &ConsoleFrontEnd::onLine);
+    connect(&m_reader, &LineReader::ended, this, [this] {
+        m_inputEnded = true;
+        runWaiting();
+    });
+    connect(&m_session, &Session::ready, this, [this] {
+        writeLine(m_out, QStringLiteral("ready"));
+        runWaiting();
+    });
+    connect(&m_session, &Session::portLost, this, [this](int number, const QString &text) {
+        answer(m_interpreter.portLost(number, text));
+    });
+}
+
+void ConsoleFrontEnd::quit()
+{
+    m_waiting.clear();
+    finish();
+}
+
+void ConsoleFrontEnd::onLine(const QString &line)
+{
+    m_waiting << line;
+    runWaiting();
+}
+
+// Commands wait for the clock: a press in the first partial second would be stamped as
+// if that second had begun when the program started.
+void ConsoleFrontEnd::runWaiting()
+{
+    if (!m_session.isReady() || m_finished)
+        return;
+    while (!m_waiting.isEmpty()) {
+        answer(m_interpreter.execute(m_waiting.takeFirst()));
+        if (m_interpreter.quitRequested()) {
+            m_waiting.clear();
+            break;
+        }
+    }
+    if (m_inputEnded || m_interpreter.quitRequested())
+        finish();
+}
+
+void ConsoleFrontEnd::answer(const CommandInterpreter::Answer &answer)
+{
+    if (!answer.line.isEmpty())
+        writeLine(m_out, answer.line);
+    if (!answer.advice.isEmpty())
+        writeLine(m_err, answer.advice);
+}
+
+void ConsoleFrontEnd::finish()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_session.comm().setPortOpen(false); // what the system took still leaves
+    emit finished(m_interpreter.allWent() ? 0 : 1);
+}
+
+void ConsoleFrontEnd::report(int number, const QString &text)
+{
+    writeLine(m_err, QStringLiteral("Fout %1: %2").arg(number).arg(text.simplified()));
+}
+
+} // namespace dorq

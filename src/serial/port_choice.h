@@ -1,0 +1,32 @@
+#pragma once
+
+#include "ms_comm.h"
+
+#include <QStringList>
+
+namespace dorq {
+
+// Which device stands behind COM1 and COM2: the default, unless the user chose another
+// (remembered per user), unless the command line names one for this run only.
+class PortChoice
+{
+public:
+    explicit PortChoice(const PortMap &commandLine = {});
+
+    PortMap ports() const { return m_ports; }
+    QString device(int port) const { return m_ports.value(port); }
+    static QString defaultDevice(int port) { return defaultPortMap().value(port); }
+
+    // From now on and at later starts; reset() goes back to the default.
+    void choose(int port, const QString &device);
+    void reset(int port);
+
+    // What could not be read from the settings, one line each, for standard error.
+    QStringList warnings() const { return m_warnings; }
+
+private:
+    PortMap m_ports;
+    QStringList m_warnings;
+};
+
+} // namespace dorq

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace dorq {
+
+// A serial port the system reports, as a menu offers it.
+struct SystemPort
+{
+    QString path;  // what to open: a stable name where the system has one
+    QString label; // the path and what the system knows of the device
+};
+
+QList<SystemPort> systemPorts();
+
+} // namespace dorq

@@ -1,0 +1,99 @@
+#include "program_options.h"
+
+#include "journal.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+
+namespace dorq {
+
+namespace {
+
+constexpr int UsageError = 2;
+
+ParsedCommandLine usageError(const QString &text)
+{
+    ParsedCommandLine parsed;
+    parsed.exitStatus = UsageError;
+    parsed.output = QStringLiteral("dorq-pulse: %1\nZie dorq-pulse --help.\n").arg(text);
+    return parsed;
+}
+
+} // namespace
+
+ParsedCommandLine parseCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Emuleert de pulsgenerator van een DORQ-Modicon-PLC op een seriele lijn.\n"
+                       "Zonder --journal gaat het journaal van elke druk naar\n%1")
+            .arg(
+                QDir::toNativeSeparators(QDir(Journal::defaultDirectory())
+                                             .filePath(QStringLiteral("journal-JJJJ-MM-DD.csv")))));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Toont deze hulp."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Toont de versie."));
+    const PortMap defaults = defaultPortMap();
+    const QCommandLineOption com1(
+        QStringLiteral("com1"),
+        QStringLiteral("Apparaat achter COM1 voor deze keer (standaard %1, of wat in het menu "
+                       "van COM1 gekozen is).")
+            .arg(defaults[1]),
+        QStringLiteral("APPARAAT"));
+    const QCommandLineOption com2(
+        QStringLiteral("com2"),
+        QStringLiteral("Apparaat achter COM2 voor deze keer (standaard %1, of wat in het menu "
+                       "van COM2 gekozen is).")
+            .arg(defaults[2]),
+        QStringLiteral("APPARAAT"));
+    const QCommandLineOption headless(
+        QStringLiteral("headless"),
+        QStringLiteral("Zonder venster: leest opdrachten (com1, com2, 1 tot 8, quit) regel per "
+                       "regel van standaardinvoer en antwoordt op standaarduitvoer."));
+    const QCommandLineOption journal(
+        QStringLiteral("journal"),
+        QStringLiteral("Voegt het journaal toe aan BESTAND (aangemaakt als het ontbreekt)."),
+        QStringLiteral("BESTAND"));
+    const QCommandLineOption noJournal(QStringLiteral("no-journal"),
+                                       QStringLiteral("Houdt geen journaal bij."));
+    for (const auto &option : {help, version, com1, com2, headless, journal, noJournal})
+        parser.addOption(option);
+
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(help))
+        return {{}, 0, parser.helpText()};
+    if (parser.isSet(version))
+        return {{}, 0, QStringLiteral("dorq-pulse %1\n").arg(DisplayVersion)};
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("onbekend argument \"%1\"")
+                              .arg(parser.positionalArguments().constFirst()));
+
+    ParsedCommandLine parsed;
+    ProgramOptions &options = parsed.options;
+    options.headless = parser.isSet(headless);
+    for (const auto &[port, option] : {std::pair{1, &com1}, std::pair{2, &com2}}) {
+        if (!parser.isSet(*option))
+            continue;
+        const QString device = parser.value(*option);
+        if (device.isEmpty())
+            return usageError(QStringLiteral("--com%1 heeft een apparaat nodig, bijvoorbeeld "
+                                             "--com%1 /dev/ttyUSB0")
+                                  .arg(port));
+        options.ports[port] = device;
+    }
+    if (parser.isSet(journal) && parser.isSet(noJournal))
+        return usageError(QStringLiteral("--journal en --no-journal sluiten elkaar uit"));
+    if (parser.isSet(noJournal))
+        options.journal = ProgramOptions::JournalKind::None;
+    if (parser.isSet(journal)) {
+        options.journal = ProgramOptions::JournalKind::File;
+        options.journalFile = parser.value(journal);
+        if (options.journalFile.isEmpty())
+            return usageError(QStringLiteral("--journal heeft een bestand nodig"));
+    }
+    return parsed;
+}
+
+} // namespace dorq

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "ms_comm.h"
+
+#include <QStringList>
+
+namespace dorq {
+
+inline const QString DisplayVersion = QStringLiteral("0.01");
+
+struct ProgramOptions
+{
+    bool headless = false;
+    PortMap ports; // --com1/--com2: for this run only
+    enum class JournalKind { Daily, File, None } journal = JournalKind::Daily;
+    QString journalFile;
+};
+
+struct ParsedCommandLine
+{
+    ProgramOptions options;
+    // When set, the program prints `output` (standard output for 0, else standard error)
+    // and ends with this status: --help, --version, or a usage error (2).
+    int exitStatus = -1;
+    QString output;
+};
+
+ParsedCommandLine parseCommandLine(const QStringList &arguments);
+
+} // namespace dorq

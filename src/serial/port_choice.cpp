@@ -32,6 +32,7 @@ bool usable(const QVariant &value)
 PortChoice::PortChoice(const PortMap &commandLine) : m_ports(defaultPortMap())
 {
     const QSettings settings = userSettings();
+    settings.allKeys(); // sections are parsed, and judged, only when first needed: all now
     if (settings.status() != QSettings::NoError) {
         m_warnings << QStringLiteral("Instellingen %1 zijn onleesbaar; de standaardpoorten "
                                      "worden gebruikt.")

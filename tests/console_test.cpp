@@ -1,0 +1,189 @@
+// The real program without a window, driven as a test script drives it: commands on its
+// standard input, answers on its standard output, lines at the far end of a pty.
+#include "support/csv.h"
+#include "support/pty_pair.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <csignal>
+#include <gtest/gtest.h>
+
+using namespace dorq::test;
+
+namespace {
+
+struct Headless
+{
+    explicit Headless(const QStringList &arguments)
+    {
+        process.start(QStringLiteral(DORQ_PROGRAM), QStringList{"--headless"} + arguments);
+        process.waitForStarted(5000);
+    }
+    ~Headless()
+    {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    void send(const QByteArray &commands) { process.write(commands); }
+    // The next answer, or an empty string when none came in time.
+    QString answer(int timeoutMs = 5000)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (!process.canReadLine() && !waited.hasExpired(timeoutMs))
+            process.waitForReadyRead(50);
+        return QString::fromUtf8(process.readLine()).trimmed();
+    }
+    QStringList answers(int count)
+    {
+        QStringList got;
+        while (got.size() < count) {
+            const QString line = answer();
+            if (line.isEmpty())
+                break;
+            got << line;
+        }
+        return got;
+    }
+    int exitStatus()
+    {
+        process.closeWriteChannel();
+        return process.waitForFinished(10000) ? process.exitCode() : -1;
+    }
+
+    QProcess process;
+};
+
+} // namespace
+
+TEST(Headless, RunsAScriptOnARealLine)
+{
+    PtyPair line;
+    QTemporaryDir dir;
+    const QString journal = dir.filePath("run.csv");
+    Headless tool({"--com1", line.deviceName(), "--journal", journal});
+    tool.send("com1\n3\n 5\n8\nquit\n7\n"); // waits, in order, until the clock is ready
+    const QStringList answers = tool.answers(5);
+    ASSERT_EQ(answers.size(), 5) << qPrintable(tool.process.readAllStandardError());
+    EXPECT_EQ(answers[0], "ready");
+    EXPECT_EQ(answers[1], "ok PLC op COM1 9600,O,8,1");
+    QByteArray expected;
+    for (int i = 2; i < 5; ++i) {
+        ASSERT_TRUE(answers[i].startsWith("sent ")) << qPrintable(answers[i]);
+        expected += answers[i].mid(5).toLatin1() + "\r\n";
+    }
+    EXPECT_EQ(tool.exitStatus(), 0);
+    EXPECT_EQ(tool.answer(100), "") << "nothing after quit";
+    EXPECT_EQ(line.read(expected.size() + 16, 500), expected);
+
+    const QList<QStringList> rows = readCsv(journal);
+    ASSERT_EQ(rows.size(), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(rows[i][4] + "\r\n", expected.mid(i * 16, 16)) << "journal row " << i;
+}
+
+TEST(Headless, ExitStatusSaysWhetherEverythingWent)
+{
+    QTemporaryDir dir;
+    const struct
+    {
+        const char *what;
+        QStringList arguments;
+        QByteArray commands;
+        int status;
+        const char *says; // on standard output, or standard error for a usage error
+    } rows[] = {
+        {"missing device",
+         {"--no-journal", "--com1", dir.filePath("ttyGONE")},
+         "com1\n",
+         1,
+         "error 2: Kan "},
+        {"press without a port", {"--no-journal"}, "4\n", 1, "unsent 4  "},
+        {"unknown command", {"--no-journal"}, "hello\n", 1, "error 380: unknown command \"hello\""},
+        {"nothing to do", {"--no-journal"}, "", 0, "ready"},
+        {"unknown option", {"--fast"}, "", 2, "Unknown option 'fast'"},
+        {"journal that cannot be opened",
+         {"--journal", dir.filePath("no/such/dir/j.csv")},
+         "",
+         2,
+         "Kan het journaal"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        Headless tool(row.arguments);
+        tool.send(row.commands);
+        EXPECT_EQ(tool.exitStatus(), row.status);
+        const QByteArray said = row.status == 2 ? tool.process.readAllStandardError()
+                                                : tool.process.readAllStandardOutput();
+        EXPECT_TRUE(said.contains(row.says)) << said.constData();
+    }
+}
+
+TEST(Headless, AHangUpWhileIdleIsToldOnceAndThePressAfterItIsUnsent)
+{
+    PtyPair line;
+    Headless tool({"--com1", line.deviceName(), "--no-journal"});
+    tool.send("com1\n");
+    EXPECT_EQ(tool.answers(2).value(1), "ok PLC op COM1 9600,O,8,1");
+    line.hangUp();
+    EXPECT_TRUE(tool.answer().startsWith("lost 5: Verbinding met " + line.deviceName()));
+    tool.send("1\n");
+    EXPECT_TRUE(tool.answer().startsWith("unsent 1  "));
+    EXPECT_EQ(tool.exitStatus(), 1);
+    EXPECT_FALSE(tool.process.readAllStandardOutput().contains("lost")) << "told once";
+}
+
+TEST(Headless, EndsOnSignalsAtOnceLosingNoLineItAnsweredSent)
+{
+    PtyPair line; // its far end reads nothing until the tool is gone
+    Headless tool({"--com1", line.deviceName(), "--no-journal"});
+    tool.send("com1\n" + QByteArray("1\n2\n3\n4\n").repeated(500));
+    const QStringList answers = tool.answers(2 + 2000);
+    ASSERT_EQ(answers.size(), 2002);
+    QByteArray sent;
+    for (const QString &answer : answers.mid(2)) {
+        if (answer.startsWith("sent "))
+            sent += answer.mid(5).toLatin1() + "\r\n";
+        else
+            ASSERT_TRUE(answer.startsWith("error 11: ")) << qPrintable(answer);
+    }
+    ASSERT_GT(sent.size(), 0);
+    ASSERT_LT(sent.size(), 2000 * 16) << "the far end's buffer filled";
+
+    QElapsedTimer ending;
+    ending.start();
+    ::kill(pid_t(tool.process.processId()), SIGTERM);
+    ASSERT_TRUE(tool.process.waitForFinished(5000));
+    EXPECT_LT(ending.elapsed(), 100) << "no wait for a far end that does not read";
+    EXPECT_EQ(tool.process.exitCode(), 1);
+    EXPECT_EQ(line.read(sent.size(), 5000), sent);
+    EXPECT_EQ(line.readAvailable(50), QByteArray());
+}
+
+TEST(Headless, KeepsEveryRowOfAPressItAnsweredWhenKilledAndSharesAJournal)
+{
+    QTemporaryDir dir;
+    const QString journal = dir.filePath("shared.csv");
+    const int presses = 300;
+    Headless first({"--journal", journal}), second({"--journal", journal});
+    for (Headless *tool : {&first, &second})
+        tool->send(QByteArray("1\n2\n3\n").repeated(presses / 3));
+    for (Headless *tool : {&first, &second})
+        ASSERT_EQ(tool->answers(presses + 1).size(), presses + 1);
+    first.process.kill(); // no chance to sync or close
+    EXPECT_EQ(second.exitStatus(), 1) << "presses without a port";
+    first.process.waitForFinished();
+
+    const QList<QStringList> rows = readCsv(journal);
+    ASSERT_EQ(rows.size(), 2 * presses) << "no row lost, none split";
+    QMap<QString, int> lastSeq;
+    for (const QStringList &row : rows) {
+        ASSERT_EQ(row.size(), 8) << qPrintable(row.join(','));
+        EXPECT_EQ(row[7], "no port");
+        EXPECT_EQ(row[2].toInt(), lastSeq[row[1]] + 1) << "each run counts on without a gap";
+        lastSeq[row[1]] = row[2].toInt();
+    }
+    EXPECT_EQ(lastSeq.size(), 2);
+}

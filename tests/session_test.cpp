@@ -1,0 +1,219 @@
+// The pieces both front ends share: the command interpreter, the journal, the port choice.
+#include "command_interpreter.h"
+#include "fakes.h"
+#include "journal.h"
+#include "port_choice.h"
+#include "session.h"
+#include "support/csv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace dorq;
+using namespace dorq::test;
+
+namespace {
+
+struct SessionRig : ErrorReporter
+{
+    explicit SessionRig(std::unique_ptr<Journal> journal = nullptr)
+    {
+        auto fake = std::make_unique<RecordingDevice>();
+        device = fake.get();
+        SessionOptions options;
+        options.ports = {{1, "/dev/ttyUSB0"}, {2, "/dev/ttyUSB1"}};
+        options.now = [this] { return now; };
+        options.device = std::move(fake);
+        options.journal = std::move(journal);
+        session = std::make_unique<Session>(std::move(options), view, *this);
+    }
+    void report(int number, const QString &text) override
+    {
+        reports << QString::number(number) + ' ' + text;
+    }
+
+    LocalSecond now = localSecond(2026, 12, 7, 10, 20, 30);
+    RecordingView view;
+    RecordingDevice *device = nullptr;
+    QStringList reports;
+    std::unique_ptr<Session> session;
+};
+
+} // namespace
+
+TEST(CommandInterpreter, AnswersEveryCommandInOneLine)
+{
+    const struct
+    {
+        const char *command;
+        const char *answer; // a regular expression
+        const char *failOn = "";
+    } rows[] = {
+        {"5", "^unsent 5  00:00:00\\.00: Selecteer een comport !!!!$"},
+        {"com1", "^ok PLC op COM1 9600,O,8,1$"},
+        {"  COM2\t", "^ok PLC op COM2 9600,O,8,1$"},
+        {"8", "^sent 8  00:00:00\\.00$"},
+        {" 1 ", "^sent 1  00:00:00\\.00$"},
+        {"3", "^error 2: write failed$", "write"},
+        {"com1", "^error 2: open failed$", "open"},
+        {"9", "^error 380: unknown command \"9\"$"},
+        {"0", "^error 380: unknown command \"0\"$"},
+        {"  Kanaal 1 ", "^error 380: unknown command \"Kanaal 1\"$"},
+        {"com3", "^error 380: unknown command \"com3\"$"},
+        {"", "^$"},
+        {"   ", "^$"},
+    };
+    SessionRig rig;
+    CommandInterpreter interpreter(*rig.session);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.command);
+        rig.device->failOn = QString::fromLatin1(row.failOn);
+        const QString answer = interpreter.execute(QString::fromLatin1(row.command)).line;
+        EXPECT_TRUE(QRegularExpression(QString::fromLatin1(row.answer)).match(answer).hasMatch())
+            << qPrintable(answer);
+    }
+    EXPECT_EQ(rig.device->written, "8  00:00:00.00\r\n1  00:00:00.00\r\n");
+    EXPECT_FALSE(interpreter.allWent());
+    EXPECT_FALSE(interpreter.quitRequested());
+    EXPECT_TRUE(interpreter.execute(" QuIt ").line.isEmpty());
+    EXPECT_TRUE(interpreter.quitRequested());
+
+    CommandInterpreter clean(*rig.session);
+    rig.device->failOn.clear();
+    clean.execute("com1");
+    clean.execute("2");
+    EXPECT_TRUE(clean.allWent());
+    const auto lost = clean.portLost(5, "Verbinding met /dev/ttyUSB0 verbroken: I/O");
+    EXPECT_EQ(lost.line, "lost 5: Verbinding met /dev/ttyUSB0 verbroken: I/O");
+    EXPECT_TRUE(lost.advice.contains("weggevallen"));
+    EXPECT_FALSE(clean.allWent());
+}
+
+TEST(Journal, WritesOneRowPerPressWithTheTimeTheLineWent)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("evidence.csv");
+    QFile(path).open(QIODevice::WriteOnly); // there already: appended to, no header added
+    {
+        SessionRig rig(Journal::toFile(path));
+        rig.session->press(0);
+        rig.session->selectPort(2);
+        const auto before = std::chrono::system_clock::now();
+        rig.session->press(4);
+        const auto after = std::chrono::system_clock::now();
+        rig.device->failOn = "write";
+        EXPECT_THROW(rig.session->press(7), SerialError);
+        EXPECT_TRUE(rig.reports.isEmpty());
+
+        const QList<QStringList> rows = readCsv(path);
+        ASSERT_EQ(rows.size(), 3);
+        const QStringList &sent = rows[1];
+        EXPECT_EQ(sent.mid(2),
+                  QStringList({"2", "5", "5  00:00:00.00", "COM2", "/dev/ttyUSB1", "sent"}));
+        const QDateTime at = QDateTime::fromString(sent[0].left(26), Qt::ISODateWithMs);
+        EXPECT_TRUE(QRegularExpression(
+                        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}[+-]\\d\\d:\\d\\d$")
+                        .match(sent[0])
+                        .hasMatch())
+            << qPrintable(sent[0]);
+        const qint64 us = sent[0].mid(20, 6).toLongLong();
+        const qint64 atUs = at.toSecsSinceEpoch() * 1000000 + us;
+        using std::chrono::duration_cast, std::chrono::microseconds;
+        EXPECT_GE(atUs, duration_cast<microseconds>(before.time_since_epoch()).count());
+        EXPECT_LE(atUs, duration_cast<microseconds>(after.time_since_epoch()).count());
+        EXPECT_EQ(rows[0].mid(2), QStringList({"1", "1", "1  00:00:00.00", "", "", "no port"}));
+        EXPECT_EQ(rows[2].mid(2, 5),
+                  QStringList({"3", "8", "8  00:00:00.00", "COM2", "/dev/ttyUSB1"}));
+        EXPECT_EQ(rows[2][7], "error 2: write failed");
+        for (const QStringList &row : rows)
+            EXPECT_EQ(row[1], rows[0][1]) << "one run";
+    }
+}
+
+TEST(Journal, DailyFilesGetAHeaderAndFailuresAreToldOnce)
+{
+    QTemporaryDir dir;
+    {
+        SessionRig rig(Journal::daily(dir.filePath("journal")));
+        rig.session->press(2);
+    }
+    const QString daily =
+        QDir(dir.filePath("journal")).filePath(Journal::dailyName(QDate::currentDate()));
+    QFile file(daily);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readLine(), Journal::Header);
+    EXPECT_EQ(readCsv(daily).size(), 1);
+
+#ifdef Q_OS_LINUX
+    SessionRig full(Journal::toFile("/dev/full"));
+    for (int i = 0; i < 3; ++i)
+        full.session->press(i);
+    ASSERT_EQ(full.reports.size(), 1);
+    EXPECT_TRUE(full.reports[0].startsWith("28 Kan niet in het journaal /dev/full schrijven"))
+        << qPrintable(full.reports[0]);
+#endif
+    EXPECT_THROW(Journal::toFile(dir.filePath("no/such/folder/x.csv")), Failure);
+}
+
+TEST(PortChoice, CommandLineOverRememberedOverDefault)
+{
+    const QString file =
+        QSettings(QSettings::defaultFormat(), QSettings::UserScope, "dorq-pulse", "dorq-pulse")
+            .fileName();
+    const QString com1 = PortChoice::defaultDevice(1), com2 = PortChoice::defaultDevice(2);
+    const struct
+    {
+        const char *what;
+        QByteArray settings; // the file as found at start
+        PortMap commandLine;
+        PortMap expected;
+        int warnings;
+    } rows[] = {
+        {"nothing remembered", "", {}, {{1, com1}, {2, com2}}, 0},
+        {"remembered", "[ports]\nCOM1=/dev/ttyUSB0\n", {}, {{1, "/dev/ttyUSB0"}, {2, com2}}, 0},
+        {"command line wins",
+         "[ports]\nCOM1=/dev/ttyUSB0\nCOM2=/dev/ttyACM0\n",
+         {{1, "/dev/pts/9"}},
+         {{1, "/dev/pts/9"}, {2, "/dev/ttyACM0"}},
+         0},
+        {"empty value",
+         "[ports]\nCOM1=\nCOM2=/dev/ttyACM0\n",
+         {},
+         {{1, com1}, {2, "/dev/ttyACM0"}},
+         1},
+        {"not a text",
+         "[ports]\nCOM1=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x5)\n",
+         {},
+         {{1, com1}, {2, com2}},
+         1},
+        {"control characters",
+         "[ports]\nCOM2=\"/dev/tty\\tUSB0\"\n",
+         {},
+         {{1, com1}, {2, com2}},
+         1},
+        {"garbage", QByteArray("\xff\xfe[[[\0\x01=\n", 10), {}, {{1, com1}, {2, com2}}, 1},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        QDir().mkpath(QFileInfo(file).path());
+        QFile ini(file);
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ini.write(row.settings);
+        ini.close();
+        const PortChoice choice(row.commandLine);
+        EXPECT_EQ(choice.ports(), row.expected);
+        EXPECT_EQ(choice.warnings().size(), row.warnings)
+            << qPrintable(choice.warnings().join('\n'));
+    }
+
+    PortChoice chosen({{1, "/dev/pts/9"}});
+    chosen.choose(2, "/dev/ttyACM3");
+    chosen.reset(1);
+    EXPECT_EQ(PortChoice().ports(), (PortMap{{1, com1}, {2, "/dev/ttyACM3"}}))
+        << "what was chosen is remembered, what the command line said is not";
+    QFile::remove(file);
+}

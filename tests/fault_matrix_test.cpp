@@ -2,6 +2,7 @@
 // once, the window tells the truth about the port, the log keeps every record, nothing
 // spins, and choosing the port again works once the cause is gone.
 #include "pulse_record.h"
+#include "support/csv.h"
 #include "window_rig.h"
 
 #include <QElapsedTimer>
@@ -261,6 +262,7 @@ TEST(Faults, AFarEndThatStopsReadingLosesNoLineReportedSentAndNoCloseWaits)
     for (const auto &close : closes) {
         SCOPED_TRACE(close.how);
         FaultRig rig;
+        rig.journalPath = rig.scratch.filePath("journal.csv");
         rig.open();
         rig.choose(1);
         rig.tick();
@@ -289,6 +291,16 @@ TEST(Faults, AFarEndThatStopsReadingLosesNoLineReportedSentAndNoCloseWaits)
         for (int i = 0; i < sent; ++i)
             ASSERT_EQ(got.mid(i * 16, 16), QByteArray::number(i % 8 + 1) + "  10:20:30.00\r\n")
                 << "line " << i;
+        // The journal says the same: what arrived was sent, the rest failed.
+        const QList<QStringList> rows = readCsv(rig.journalPath);
+        ASSERT_EQ(rows.size(), burst);
+        for (int i = 0; i < burst; ++i) {
+            ASSERT_EQ(rows[i][4], QString::number(i % 8 + 1) + "  10:20:30.00");
+            if (i < sent)
+                ASSERT_EQ(rows[i][7], "sent");
+            else
+                ASSERT_TRUE(rows[i][7].startsWith("error 11: ")) << qPrintable(rows[i][7]);
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,7 +16,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace dorq::test {
@@ -46,12 +49,15 @@ public:
         }
     }
 
-    void open()
+    // COM1 and COM2 as the command line names them, unless `ports` says otherwise.
+    void open(std::optional<PortMap> ports = std::nullopt)
     {
         WindowOptions options;
-        options.ports = PortChoice({{1, portPath(1)}, {2, portPath(2)}});
+        options.ports = PortChoice(ports.value_or(PortMap{{1, portPath(1)}, {2, portPath(2)}}));
         options.now = [this] { return now; };
         options.reporter = &reporter;
+        if (!journalPath.isEmpty())
+            options.journal = Journal::toFile(journalPath);
         window = std::make_unique<MainWindow>(std::move(options));
         window->show();
     }
@@ -108,7 +114,25 @@ public:
     }
     void choose(int port) { QTest::mouseClick(option(port), Qt::LeftButton); }
 
+    // Acts on the next top-level widget of type T (a menu, a dialog) once it is up, from
+    // inside the event loop that shows it.
+    template <typename T> static void whenShown(std::function<void(T *)> act)
+    {
+        auto *poll = new QTimer(QCoreApplication::instance());
+        QObject::connect(poll, &QTimer::timeout, poll, [poll, act] {
+            for (QWidget *widget : QApplication::topLevelWidgets())
+                if (auto *shown = qobject_cast<T *>(widget); shown && shown->isVisible()) {
+                    poll->deleteLater();
+                    poll->stop();
+                    act(shown);
+                    return;
+                }
+        });
+        poll->start(10);
+    }
+
     LocalSecond now = localSecond(2026, 12, 7, 10, 20, 30);
+    QString journalPath; // a journal there when set
     int presses = 0;
     RecordingReporter reporter;
     std::unique_ptr<MainWindow> window;

@@ -3,9 +3,15 @@
 #include "serial_error.h"
 #include "window_rig.h"
 
+#include <QClipboard>
+#include <QFileDialog>
+#include <QFontInfo>
+#include <QInputDialog>
+#include <QMenu>
 #include <QProcess>
 #include <cerrno>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace dorq;
 using namespace dorq::test;
@@ -39,6 +45,11 @@ TEST_F(WindowTest, StartsEmptyWithFocusOnTheFirstChannel)
     EXPECT_EQ(log->columnCount(), 1);
     EXPECT_EQ(window->focusWidget(), window->channelButton(0));
     EXPECT_TRUE(text("Label3").contains("Verbind het  DORQ-tijdkoppel"));
+    if (QFontInfo(control<QTableView>("MSFlexGrid1")->font()).family() == "Liberation Sans")
+        EXPECT_EQ(control<QTableView>("MSFlexGrid1")->font().pointSizeF(), 8.25)
+            << "a font to the design's measure is not shrunk";
+    else
+        ADD_FAILURE() << "no font to the design's measure: install fonts-liberation2";
 
     QTest::qWait(30);
     EXPECT_EQ(text("Label4"), "10:20:30") << "the first tick fills the clock";
@@ -144,12 +155,110 @@ TEST_F(WindowTest, DigitKeysPressTheChannelsLikeAClick)
     }
     QTest::keyClick(focus, Qt::Key_9);
     QTest::keyClick(focus, Qt::Key_0);
-    EXPECT_EQ(window->log().recordCount(), 16u);
+    EXPECT_EQ(window->focusWidget(), focus) << "a shortcut does not move the focus";
+    // Enter and Return press the focused channel button, as Space does.
+    window->channelButton(3)->setFocus();
+    for (const auto &[key, modifier] :
+         {std::pair{Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Enter, Qt::KeypadModifier}}) {
+        QTest::keyClick(window->channelButton(3), key, modifier);
+        expected += '4';
+    }
+    EXPECT_EQ(window->log().recordCount(), 18u);
     QByteArray channels;
-    for (const QByteArray &line : com1.read(16 * 16).split('\n'))
+    for (const QByteArray &line : com1.read(18 * 16).split('\n'))
         channels += line.left(1);
     EXPECT_EQ(channels, expected);
-    EXPECT_EQ(window->focusWidget(), focus) << "a shortcut does not move the focus";
+}
+
+TEST_F(WindowTest, CopyAndSaveGiveTheRecordsShownWithoutTheEmptyRow)
+{
+    open();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    for (int i : {0, 4, 7})
+        press(i);
+    auto *grid = control<QTableView>("MSFlexGrid1");
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
+    const QString shown = logRow(0) + '\n' + logRow(1) + '\n' + logRow(2) + '\n';
+    EXPECT_EQ(QApplication::clipboard()->text(), shown);
+    grid->clearSelection();
+    for (int row : {3, 2, 0}) // the empty row too, picked by hand
+        grid->selectionModel()->select(grid->model()->index(row, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    EXPECT_EQ(window->selectedRecords(), logRow(0) + '\n' + logRow(2) + '\n');
+
+    QTemporaryDir dir;
+    const QString saved = dir.filePath("log.txt");
+    whenShown<QFileDialog>([&](QFileDialog *dialog) {
+        dialog->selectFile(saved);
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    QTest::keyClick(grid, Qt::Key_S, Qt::ControlModifier);
+    QFile file(saved);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    EXPECT_EQ(QString::fromLatin1(file.readAll()), shown);
+    EXPECT_TRUE(reporter.reports.empty());
+
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    if (::geteuid() != 0) { // root writes anywhere
+        EXPECT_THROW(window->saveLog(dir.filePath("denied.txt")), Failure);
+    }
+    try {
+        window->saveLog(dir.filePath("no/such/folder/log.txt"));
+        ADD_FAILURE() << "saved into a folder that does not exist";
+    } catch (const Failure &e) {
+        EXPECT_EQ(e.number(), ENOENT) << e.what();
+        EXPECT_TRUE(e.text().contains("no/such/folder/log.txt")) << e.what();
+    }
+    EXPECT_FALSE(QFile::exists(dir.filePath("no/such/folder/log.txt")));
+}
+
+TEST_F(WindowTest, ADeviceChosenFromTheMenuIsUsedAtOnceAndRemembered)
+{
+    PtyPair other;
+    open();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    choose(1);
+    const auto chooseOther = [&](const QString &path) {
+        whenShown<QMenu>([](QMenu *menu) {
+            QStringList items;
+            for (QAction *action : menu->actions()) {
+                items << action->text();
+                if (action->text() == "Ander apparaat...")
+                    menu->setActiveAction(action);
+            }
+            EXPECT_TRUE(items.contains("Standaard (/dev/ttyS0)")) << qPrintable(items.join('|'));
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        whenShown<QInputDialog>([path](QInputDialog *dialog) {
+            dialog->setTextValue(path);
+            dialog->accept();
+        });
+        option(1)->setFocus();
+        QTest::keyClick(option(1), Qt::Key_F10, Qt::ShiftModifier);
+    };
+    chooseOther(other.deviceName());
+    EXPECT_EQ(com1.programDescriptors(), 0);
+    EXPECT_EQ(other.programDescriptors(), 1) << "the open port moved to the new device";
+    EXPECT_TRUE(option(1)->isChecked());
+    EXPECT_TRUE(option(1)->toolTip().startsWith(other.deviceName()))
+        << qPrintable(option(1)->toolTip());
+    press(2);
+    EXPECT_EQ(other.read(16).left(3), "3  ");
+    chooseOther("   "); // nothing given, nothing changed
+    EXPECT_EQ(other.programDescriptors(), 1);
+
+    window.reset();
+    open({{{2, portPath(2)}}}); // COM1 as remembered
+    choose(1);
+    press(5);
+    EXPECT_EQ(other.read(16).left(3), "6  ");
+    EXPECT_TRUE(reporter.reports.empty());
+    window->choosePortDevice(1, {}); // back to the default, which this machine may lack
+    EXPECT_EQ(PortChoice().device(1), PortChoice::defaultDevice(1));
 }
 
 TEST(ErrorAdvice, TellsTheOperatorWhatToDo)
@@ -203,6 +312,19 @@ TEST(Program, StartsOffscreenAndQuitsCleanly)
     ASSERT_TRUE(program.waitForFinished(5000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);
+
+    // Without a display: one line that says so and names the way without one, status 2.
+    env.remove("QT_QPA_PLATFORM");
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(DORQ_PROGRAM), {"--no-journal"});
+    ASSERT_TRUE(program.waitForFinished(5000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 2);
+    const QList<QByteArray> said = program.readAllStandardError().trimmed().split('\n');
+    EXPECT_EQ(said.size(), 1);
+    EXPECT_TRUE(said.value(0).contains("--headless")) << said.value(0).constData();
 
     for (const char *option : {"--version", "--help"}) {
         program.start(QStringLiteral(DORQ_PROGRAM), {option});

@@ -110,7 +110,11 @@ TEST(PulseClock, SystemNowTurnsWithTheSecond)
         const LocalSecond expected = [&] {
             const std::time_t t = system_clock::to_time_t(start + seconds(1));
             std::tm local{};
+#ifdef _WIN32
+            localtime_s(&local, &t);
+#else
             localtime_r(&t, &local);
+#endif
             return localSecond(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                                local.tm_min, local.tm_sec);
         }();

@@ -5,8 +5,14 @@
 #   tools/dev.sh sanitize   the tests again, built with AddressSanitizer and UBSan
 #   tools/dev.sh package    builds the .deb, installs it and starts the installed tool
 #   tools/dev.sh deps       only installs what is missing
+#   tools/dev.sh windows    the Windows program, tested under Wine, its installer and ZIP
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+# The Windows build has packages and a build tree of its own.
+if [ "${1:-}" = windows ]; then
+    exec tools/windows.sh
+fi
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
           libgtest-dev googletest libbenchmark-dev fonts-dejavu-core dpkg-dev file)
@@ -60,7 +66,7 @@ package)
     echo "installed tool started and quit cleanly"
     ;;
 *)
-    echo "usage: $0 start [options] | test | sanitize | package | deps" >&2
+    echo "usage: $0 start [options] | test | sanitize | package | deps | windows" >&2
     exit 2
     ;;
 esac

@@ -1,0 +1,79 @@
+# What the Windows program needs at run time, and its installer and ZIP.
+#
+# A bare Windows PC has neither Qt nor the MinGW runtime, so both travel beside the program:
+# copied into the build tree (the program and the tests run from there) and installed into
+# the packages, from one list.
+
+set(dorq_qt_libraries Qt6::Core Qt6::Gui Qt6::Widgets Qt6::SerialPort)
+# The native window and the native look; without the style Qt falls back to Windows 95 grey.
+set(dorq_qt_platform_plugins Qt6::QWindowsIntegrationPlugin)
+set(dorq_qt_style_plugins Qt6::QWindowsVistaStylePlugin)
+# Only the tests use these: they run offscreen, with QTest.
+set(dorq_test_qt_libraries Qt6::Test)
+set(dorq_test_platform_plugins Qt6::QOffscreenIntegrationPlugin)
+
+# The compiler knows where its own runtime lives.
+set(dorq_compiler_runtime)
+foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
+                    OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT IS_ABSOLUTE "${path}" OR NOT EXISTS "${path}")
+        message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not know where ${dll} is")
+    endif()
+    file(REAL_PATH "${path}" path)
+    list(APPEND dorq_compiler_runtime "${path}")
+endforeach()
+
+install(IMPORTED_RUNTIME_ARTIFACTS ${dorq_qt_libraries} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(IMPORTED_RUNTIME_ARTIFACTS ${dorq_qt_platform_plugins}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR}/platforms)
+install(IMPORTED_RUNTIME_ARTIFACTS ${dorq_qt_style_plugins}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR}/styles)
+install(FILES ${dorq_compiler_runtime} DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Qt's DLLs keep their symbol tables and the MinGW runtime its debug information: more than
+# half of the packages' size, and nothing a program needs to run.
+install(CODE "
+    file(GLOB_RECURSE binaries \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/*.dll\"
+                               \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/*.exe\")
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded \${binaries}
+                    COMMAND_ERROR_IS_FATAL ANY)
+")
+
+set(copy_runtime)
+foreach(target IN LISTS dorq_qt_libraries dorq_test_qt_libraries)
+    list(APPEND copy_runtime "$<TARGET_FILE:${target}>")
+endforeach()
+set(copy_platforms)
+foreach(target IN LISTS dorq_qt_platform_plugins dorq_test_platform_plugins)
+    list(APPEND copy_platforms "$<TARGET_FILE:${target}>")
+endforeach()
+set(copy_styles)
+foreach(target IN LISTS dorq_qt_style_plugins)
+    list(APPEND copy_styles "$<TARGET_FILE:${target}>")
+endforeach()
+add_custom_target(dorq_runtime ALL
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${copy_runtime} ${dorq_compiler_runtime}
+            ${CMAKE_BINARY_DIR}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/platforms
+            ${CMAKE_BINARY_DIR}/styles
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${copy_platforms} ${CMAKE_BINARY_DIR}/platforms
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${copy_styles} ${CMAKE_BINARY_DIR}/styles
+    COMMENT "Copying the Qt and MinGW runtime beside the program"
+    VERBATIM)
+
+# The installer runs under 64-bit Windows only, like the program: its own stub is 64-bit too,
+# which also lets it run under a 64-bit-only Wine.
+set(CPACK_GENERATOR NSIS ZIP)
+set(CPACK_PACKAGE_INSTALL_DIRECTORY dorq-pulse)
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY dorq-pulse)
+set(CPACK_PACKAGE_EXECUTABLES dorq-pulse "DORQ PLC Pulse")
+# CPack splits this at blanks that have no backslash before them; verbatim keeps the
+# backslash on its way through CPackConfig.cmake.
+set(CPACK_VERBATIM_VARIABLES ON)
+set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS [[-XTarget\ amd64-unicode]])
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+set(CPACK_NSIS_PACKAGE_NAME "DORQ PLC Pulse")
+set(CPACK_NSIS_DISPLAY_NAME "DORQ PLC Pulse")
+set(CPACK_NSIS_MUI_ICON ${DORQ_ICON_FILE})
+set(CPACK_NSIS_MUI_UNIICON ${DORQ_ICON_FILE})
+set(CPACK_NSIS_INSTALLED_ICON_NAME [[bin\dorq-pulse.exe]])

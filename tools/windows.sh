@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# The Windows program, built on Debian: cross-compiles it with MinGW-w64 against the Qt for
+# Windows in shared/toolchains, runs its tests under Wine, makes the installer and the ZIP,
+# then installs the installer silently under Wine, checks the installed program and
+# uninstalls it. Prints the time each stage took.
+#   tools/windows.sh            (also: tools/dev.sh windows)
+# Everything goes to build-windows/: the unpacked Qt, the build, the Wine prefix, the packages.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=$root/build-windows
+qt_archive=${DORQ_QT_ARCHIVE:-$root/../shared/toolchains/qt-6.4.2-mingw64.tar.xz}
+qt=$build/qt/qt-6.4.2-mingw64
+
+declare -a stage_names=() stage_seconds=()
+stage_name="" stage_start=""
+stage() {
+    finish_stage
+    stage_name=$1
+    stage_start=$(date +%s.%N)
+    echo "== $stage_name"
+}
+finish_stage() {
+    [ -n "$stage_name" ] || return 0
+    local seconds
+    seconds=$(awk -v a="$stage_start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+    echo "== $stage_name: ${seconds} s"
+    stage_names+=("$stage_name")
+    stage_seconds+=("$seconds")
+    stage_name=""
+}
+
+stage "install missing packages"
+packages=(cmake ninja-build qt6-base-dev googletest g++-mingw-w64-x86-64-posix wine64 nsis xvfb
+          icoutils zip xz-utils)
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    echo "installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+fi
+
+stage "unpack Qt for Windows"
+if [ ! -f "$qt/lib/cmake/Qt6/qt.toolchain.cmake" ]; then
+    rm -rf "$build/qt"
+    mkdir -p "$build/qt"
+    tar -C "$build/qt" -xJf "$qt_archive"
+else
+    echo "already in $qt"
+fi
+
+# Wine: a prefix of our own, made without asking anything (no Mono or Gecko download, no menu
+# entries on this machine), and an X display of our own, since Wine needs one for any window
+# or event loop, Qt's offscreen platform included.
+wine=/usr/lib/wine/wine64
+export WINEPREFIX=$build/wine WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+xvfb_pid=""
+cleanup() {
+    [ -x /usr/lib/wine/wineserver ] && /usr/lib/wine/wineserver -k 2>/dev/null || true
+    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+start_display() {
+    rm -f "$build/xvfb.display"
+    mkdir -p "$build"
+    Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp 9>"$build/xvfb.display" \
+        2>"$build/xvfb.log" &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+        [ -s "$build/xvfb.display" ] && break
+        sleep 0.1
+    done
+    [ -s "$build/xvfb.display" ] || { cat "$build/xvfb.log" >&2; exit 1; }
+    export DISPLAY=":$(cat "$build/xvfb.display")"
+}
+
+stage "configure"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDORQ_WERROR=ON \
+    -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$root/tools/wine-run" >/dev/null
+
+stage "build"
+cmake --build "$build"
+
+stage "tests under Wine"
+start_display
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    "$wine" wineboot --init
+    /usr/lib/wine/wineserver -w
+fi
+# One server for the whole run, so that each test does not start Wine from scratch.
+/usr/lib/wine/wineserver -p
+ctest --test-dir "$build" --output-on-failure --timeout 300 -j2
+
+stage "package"
+rm -f "$build"/dorq-pulse-*-win64.exe "$build"/dorq-pulse-*-win64.zip
+(cd "$build" && cpack >/dev/null)
+installer=$(ls "$build"/dorq-pulse-*-win64.exe)
+ls -l "$installer" "$build"/dorq-pulse-*-win64.zip
+
+stage "install and uninstall under Wine"
+target='C:\dorq-pulse-check'
+installed=$WINEPREFIX/drive_c/dorq-pulse-check
+menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/DORQ PLC Pulse"
+rm -rf "$installed" "$menu" # left by a run that stopped half-way
+"$wine" "$installer" /S "/D=$target"
+[ -f "$installed/bin/dorq-pulse.exe" ] || { echo "installer put no program in $target" >&2; exit 1; }
+[ -f "$menu/DORQ PLC Pulse.lnk" ] || { echo "no Start menu entry in $menu" >&2; exit 1; }
+echo "installed in $target: $(cd "$installed" && find . -type f | sort | tr '\n' ' ')"
+# Only what the installer put there: no Qt or runtime from the build tree or the environment.
+unset QT_PLUGIN_PATH QT_QPA_PLATFORM QT_QPA_PLATFORM_PLUGIN_PATH
+version=$(tools/wine-run "$build/std_handles.exe" "$target\\bin\\dorq-pulse.exe" --version)
+echo "installed --version: $version"
+[ "$version" = "dorq-pulse 0.01" ]
+# The window comes up on Windows' own platform and closes cleanly when asked to, as by the
+# operator. A missing platform plugin would show Qt's error box instead and exit non-zero.
+timeout 60 "$wine" "$target\\bin\\dorq-pulse.exe" >"$build/installed-run.log" 2>&1 &
+program=$!
+sleep 3
+for _ in $(seq 30); do
+    "$wine" taskkill /im dorq-pulse.exe >/dev/null 2>&1 || true
+    sleep 1
+    kill -0 "$program" 2>/dev/null || break
+done
+status=0
+wait "$program" || status=$?
+[ "$status" -eq 0 ] || { echo "installed program ended with $status" >&2; exit 1; }
+echo "installed program started and closed cleanly"
+"$wine" "$target\\Uninstall.exe" /S
+# The uninstaller runs from a copy of itself in the temporary folder, so that it can delete
+# the original: it returns at once and works on.
+for _ in $(seq 150); do
+    [ -e "$installed/bin/dorq-pulse.exe" ] || [ -e "$menu" ] || break
+    sleep 0.2
+done
+if [ -e "$installed/bin/dorq-pulse.exe" ] || [ -e "$menu" ]; then
+    echo "the uninstaller left the program or its Start menu entry behind" >&2
+    exit 1
+fi
+echo "uninstalled: $target and its Start menu entry are gone"
+finish_stage
+
+echo "Times on this machine:"
+for i in "${!stage_names[@]}"; do
+    printf '  %-36s %7s s\n' "${stage_names[$i]}" "${stage_seconds[$i]}"
+done

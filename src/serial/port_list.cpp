@@ -8,6 +8,7 @@ namespace dorq {
 
 namespace {
 
+#ifndef Q_OS_WIN
 // A USB adapter keeps its name under /dev/serial/by-id when it is plugged into another
 // socket; ttyUSB0 may become ttyUSB1.
 QString stablePath(const QString &systemLocation)
@@ -18,6 +19,7 @@ QString stablePath(const QString &systemLocation)
             return link.absoluteFilePath();
     return systemLocation;
 }
+#endif
 
 } // namespace
 

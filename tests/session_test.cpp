@@ -2,6 +2,7 @@
 #include "command_interpreter.h"
 #include "fakes.h"
 #include "journal.h"
+#include "line_reader.h"
 #include "port_choice.h"
 #include "session.h"
 #include "support/csv.h"
@@ -11,7 +12,10 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
 #include <gtest/gtest.h>
+#include <sstream>
 
 using namespace dorq;
 using namespace dorq::test;
@@ -216,4 +220,35 @@ TEST(PortChoice, CommandLineOverRememberedOverDefault)
     EXPECT_EQ(PortChoice().ports(), (PortMap{{1, com1}, {2, "/dev/ttyACM3"}}))
         << "what was chosen is remembered, what the command line said is not";
     QFile::remove(file);
+}
+
+TEST(LineReader, DeliversEveryLineInOrderOnTheReadersThreadThenTheEnd)
+{
+    const struct
+    {
+        const char *input;
+        QStringList lines;
+    } rows[] = {
+        {"com1\n1\n\n  quit \n", {"com1", "1", "", "  quit "}},
+        {"5\r\n8", {"5\r", "8"}}, // the interpreter trims what a Windows pipe leaves
+        {"", {}},
+    };
+    for (const auto &row : rows) {
+        std::istringstream in(row.input);
+        LineReader reader(in);
+        QStringList got;
+        bool ended = false;
+        QObject::connect(&reader, &LineReader::lineRead, [&](const QString &line) {
+            EXPECT_EQ(QThread::currentThread(), reader.thread());
+            got << line;
+        });
+        QObject::connect(&reader, &LineReader::ended, [&] { ended = true; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ended; }, 5000)) << row.input;
+        EXPECT_EQ(got, row.lines);
+    }
+    // A reader that goes while its thread still has lines to deliver takes none of them.
+    static std::istringstream many(std::string(100000, '\n')); // outlives its thread
+    auto reader = std::make_unique<LineReader>(many);
+    reader.reset();
+    QTest::qWait(100);
 }

@@ -261,30 +261,6 @@ TEST_F(WindowTest, ADeviceChosenFromTheMenuIsUsedAtOnceAndRemembered)
     EXPECT_EQ(PortChoice().device(1), PortChoice::defaultDevice(1));
 }
 
-TEST(ErrorAdvice, TellsTheOperatorWhatToDo)
-{
-    const struct
-    {
-        int number;
-        bool lost;
-        const char *advice;
-    } rows[] = {
-        {EACCES, false, "groep dialout"},
-        {EBUSY, false, "in gebruik door een ander programma"},
-        {ENOENT, false, "Apparaat /dev/ttyX bestaat niet"},
-        {ENOENT, false, "--com1 APPARAAT of --com2 APPARAAT"},
-        {EIO, true, "De verbinding met /dev/ttyX is weggevallen"},
-        {EIO, false, "De verbinding met /dev/ttyX is weggevallen"},
-    };
-    for (const auto &row : rows) {
-        const QString shown = withAdvice(
-            SerialError(row.number, "Kan /dev/ttyX niet openen: oorzaak"), "/dev/ttyX", row.lost);
-        EXPECT_TRUE(shown.startsWith("Kan /dev/ttyX niet openen: oorzaak")) << qPrintable(shown);
-        EXPECT_TRUE(shown.contains(row.advice)) << qPrintable(shown);
-    }
-    EXPECT_EQ(withAdvice(SerialError(EINVAL, "iets"), "/dev/ttyX", false), "iets");
-}
-
 TEST_F(WindowTest, ClosingTheWindowReleasesThePort)
 {
     open();

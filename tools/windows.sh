@@ -32,7 +32,7 @@ finish_stage() {
 
 stage "install missing packages"
 packages=(cmake ninja-build qt6-base-dev googletest g++-mingw-w64-x86-64-posix wine64 nsis xvfb
-          icoutils zip xz-utils)
+          icoutils zip xz-utils socat)
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 missing=()
@@ -99,6 +99,48 @@ fi
 # One server for the whole run, so that each test does not start Wine from scratch.
 /usr/lib/wine/wineserver -p
 ctest --test-dir "$build" --output-on-failure --timeout 300 -j2
+
+stage "headless run under Wine on a virtual cable"
+# COM1 of the Wine prefix is one end of a pty pair; the other end is the far end. The link
+# is made while the Wine server runs: a starting server writes its own links.
+run=$build/headless
+rm -rf "$run" && mkdir -p "$run"
+socat pty,raw,echo=0,link="$run/plc" pty,raw,echo=0,link="$run/mechanism" &
+socat_pid=$!
+for _ in $(seq 50); do [ -e "$run/mechanism" ] && break; sleep 0.1; done
+cat "$run/mechanism" >"$run/received" &
+far_end=$!
+plc=$(readlink -f "$run/plc")
+ln -sfn "$plc" "$WINEPREFIX/dosdevices/com1"
+appdata=$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/dorq-pulse
+rm -rf "$appdata"
+# Commands through a fifo, answers to a file (a pipe would stay open in Wine's own
+# processes), so that the line can be looked at while the port is open.
+mkfifo "$run/commands"
+"$wine" "$build/dorq-pulse.exe" --headless <"$run/commands" >"$run/answers" 2>"$run/errors" &
+program=$!
+exec 7>"$run/commands"
+answered() { for _ in $(seq 100); do grep -q "$1" "$run/answers" && return 0; sleep 0.1; done; return 1; }
+echo com1 >&7
+answered '^ok PLC op COM1 9600,O,8,1' || { cat "$run/answers" "$run/errors" >&2; exit 1; }
+settings=$(stty -F "$plc" -a)
+grep -q 'speed 9600 baud' <<<"$settings" && grep -q ' parodd' <<<"$settings" ||
+    { echo "COM1 is not at 9600 baud with odd parity requested: $settings" >&2; exit 1; }
+printf '1\n5\n8\nquit\n' >&7
+exec 7>&-
+status=0
+wait "$program" || status=$?
+# Wine's server keeps the cable as its terminal: stop it before the cable goes.
+/usr/lib/wine/wineserver -k || true
+sleep 0.5
+kill "$far_end" "$socat_pid" 2>/dev/null || true
+tr -d '\r' <"$run/answers" | tee "$run/answers.txt"
+[ "$status" -eq 0 ] || { echo "headless run ended with $status" >&2; exit 1; }
+sed -n 's/^sent \(.*\)$/\1\r/p' "$run/answers.txt" >"$run/expected"
+[ "$(wc -l <"$run/expected")" -eq 3 ] || { echo "not three lines answered sent" >&2; exit 1; }
+cmp "$run/expected" "$run/received" || { echo "the far end got other bytes" >&2; exit 1; }
+ls "$appdata"/journal-*.csv >/dev/null || { echo "no journal in $appdata" >&2; exit 1; }
+echo "the far end got exactly the lines answered sent, at 9600 baud with odd parity requested"
 
 stage "package"
 rm -f "$build"/dorq-pulse-*-win64.exe "$build"/dorq-pulse-*-win64.zip

@@ -295,17 +295,12 @@ private:
 
     SerialError notReading(int taken, qsizetype size) const
     {
-        const QString what =
-            taken == 0
-                ? QStringLiteral("deze regel is niet verzonden")
-                : QStringLiteral("het systeem nam maar %1 van de %2 bytes van deze regel; de "
-                                 "rest volgt zodra er weer ruimte is")
-                      .arg(taken)
-                      .arg(size);
-        return SerialError(EAGAIN, QStringLiteral("Schrijven naar %1 mislukt: de andere kant "
-                                                  "leest niet en de uitvoerbuffer van het "
-                                                  "systeem is vol; %2.")
-                                       .arg(m_name, what));
+        return lineNotTaken(m_name, taken == 0 ? QStringLiteral("deze regel is niet verzonden")
+                                               : QStringLiteral("het systeem nam maar %1 van de "
+                                                                "%2 bytes van deze regel; de rest "
+                                                                "volgt zodra er weer ruimte is")
+                                                     .arg(taken)
+                                                     .arg(size));
     }
 
     // Hands over what is left of a line, trying for up to `deadlineMs`. True when all went.

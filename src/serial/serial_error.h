@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cerrno>
 #include <stdexcept>
 
 namespace dorq {
@@ -37,7 +38,17 @@ constexpr int InvalidPropertyValue = 380;
 constexpr int OperationWhileOpen = 8000;
 constexpr int InvalidPortNumber = 8002;
 constexpr int PortNotOpen = 8012;
+// The far end did not take a line: the system's "try again" (EAGAIN) on Unix, its
+// WAIT_TIMEOUT on Windows, where the program waits a line's time for it.
+#ifdef _WIN32
+constexpr int LineNotTaken = 258;
+#else
+constexpr int LineNotTaken = EAGAIN;
+#endif
 } // namespace ErrorNumber
+
+// A line the far end did not take in time; `consequence` says what became of it.
+SerialError lineNotTaken(const QString &device, const QString &consequence);
 
 // What to do, for the failures an operator can mend; empty for the others. `device` is the
 // full path; `lostWhileOpen` when the port failed between presses.

@@ -5,7 +5,9 @@
 #include "support/pty_pair.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QEventLoop>
+#include <QFile>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -48,12 +50,14 @@ struct Rig
     CountingReporter reporter;
     std::unique_ptr<MainWindow> window;
 
-    explicit Rig(PulseClock::NowSource now = systemNow)
+    explicit Rig(PulseClock::NowSource now = systemNow, const QString &journal = {})
     {
         WindowOptions options;
-        options.ports = {{1, com1.deviceName()}};
+        options.ports = PortChoice({{1, com1.deviceName()}});
         options.now = std::move(now);
         options.reporter = &reporter;
+        if (!journal.isEmpty())
+            options.journal = Journal::toFile(journal);
         window = std::make_unique<MainWindow>(std::move(options));
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))
@@ -318,6 +322,75 @@ int recordTime()
     return valid ? 0 : 1;
 }
 
+// With the journal in `dir` (a local disk, or a slow one): press to bytes, how long the press
+// handler goes on after its line went to the system (the journal's row, from the time the
+// row itself records to the moment click() returns), and the ticks meanwhile.
+int journalCost(const QString &dir, const char *where)
+{
+    std::vector<double> ticks;
+    ticks.reserve(4000);
+    const QString path = dir + QStringLiteral("/bench-journal.csv");
+    QFile::remove(path);
+    Rig rig(
+        [&ticks] {
+            ticks.push_back(monotonicMs());
+            return systemNow();
+        },
+        path);
+    std::mt19937 random(3);
+    std::uniform_int_distribution<int> gap(5, 25);
+    PressTimes presses;
+    std::vector<double> returned; // CLOCK_REALTIME in microseconds, right after click()
+    ticks.clear();
+    for (int i = 0; i < 1000; ++i) {
+        runEventLoop(gap(random));
+        QPushButton *button = rig.window->channelButton(i % 8);
+        presses.measure(rig.com1, i % 8, [&] {
+            button->click();
+            timespec t{};
+            ::clock_gettime(CLOCK_REALTIME, &t);
+            returned.push_back(double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3);
+        });
+    }
+    rig.window.reset(); // syncs and closes the journal
+
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    const QList<QByteArray> rows = file.readAll().split('\n');
+    std::vector<double> after;
+    for (std::size_t i = 0; i < returned.size() && i + 1 < std::size_t(rows.size()); ++i) {
+        // "2026-12-07T10:20:30.123456+01:00,...": the time the line went, in microseconds.
+        const QByteArray time = rows[int(i) + 1].left(32);
+        const QDateTime at = QDateTime::fromString(QString::fromLatin1(time), Qt::ISODate);
+        const double us = double(at.toSecsSinceEpoch()) * 1e6 + time.mid(20, 6).toDouble();
+        after.push_back((returned[i] - us) / 1000);
+    }
+    std::vector<double> intervals;
+    for (std::size_t i = 1; i < ticks.size(); ++i)
+        intervals.push_back(ticks[i] - ticks[i - 1]);
+    const bool valid = presses.wrong == 0 && rig.reporter.count == 0 && after.size() == 1000;
+    std::printf("journal on %s: %zu rows; press to bytes p50 %.3f p99 %.3f ms; after the line "
+                "p50 %.3f p99 %.3f max %.3f ms; tick interval p1 %.2f p99 %.2f max %.2f ms\n",
+                where, after.size(), percentile(presses.wall, 50), percentile(presses.wall, 99),
+                percentile(after, 50), percentile(after, 99), percentile(after, 100),
+                percentile(intervals, 1), percentile(intervals, 99), percentile(intervals, 100));
+    const char *invalid = valid ? "" : " (INVALID: wrong lines, errors or rows missing)";
+    bench::result(format("Press to 16 bytes at the pty peer, journal on %s: click() (1000)", where),
+                  format("p50 %.3f ms, p99 %.3f ms%s", percentile(presses.wall, 50),
+                         percentile(presses.wall, 99), invalid),
+                  "p99 < 1 ms", bench::met(valid && percentile(presses.wall, 99) < 1));
+    bench::result(format("Journal's time in a press, after its line went, on %s (1000)", where),
+                  format("p50 %.3f ms, p99 %.3f ms, max %.3f ms%s", percentile(after, 50),
+                         percentile(after, 99), percentile(after, 100), invalid),
+                  "p99 < 1 ms", bench::met(valid && percentile(after, 99) < 1));
+    bench::result(format("Tick interval while pressing, journal on %s", where),
+                  format("p50 %.2f ms, p99 %.2f ms (max %.2f ms)", percentile(intervals, 50),
+                         percentile(intervals, 99), percentile(intervals, 100)),
+                  "p99 within 10 +- 2 ms",
+                  bench::met(percentile(intervals, 99) >= 8 && percentile(intervals, 99) <= 12));
+    return valid ? 0 : 1;
+}
+
 // Counts the window's paint events, to know when the first frame is drawn.
 struct PaintWatch : QObject
 {
@@ -366,10 +439,12 @@ int main(int argc, char **argv)
             return recordTime();
         if (mode == "startup")
             return startup(atMain);
+        if (mode == "journal" && argc == 4)
+            return journalCost(QString::fromLocal8Bit(argv[2]), argv[3]);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "window_bench %s: %s\n", mode.constData(), e.what());
         return 1;
     }
-    std::fprintf(stderr, "usage: window_bench press|clock|error|startup\n");
+    std::fprintf(stderr, "usage: window_bench press|clock|error|startup|journal DIR WHERE\n");
     return 2;
 }

@@ -15,7 +15,8 @@ if [ "${1:-}" = windows ]; then
 fi
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
-          libgtest-dev googletest libbenchmark-dev fonts-dejavu-core dpkg-dev file)
+          libgtest-dev googletest libbenchmark-dev libfuse3-dev fuse3 fonts-dejavu-core
+          fonts-liberation2 dpkg-dev file)
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 missing=()

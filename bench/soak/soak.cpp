@@ -50,7 +50,7 @@ int main(int argc, char **argv)
 
     test::PtyPair line;
     WindowOptions options;
-    options.ports = {{1, line.deviceName()}, {2, line.deviceName()}};
+    options.ports = PortChoice({{1, line.deviceName()}, {2, line.deviceName()}});
     MainWindow window(std::move(options));
     window.show();
     window.findChild<QRadioButton *>(QStringLiteral("Option1"))->click();

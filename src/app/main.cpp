@@ -10,6 +10,9 @@
 #include <functional>
 #include <iostream>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
 #include <csignal>
@@ -58,6 +61,22 @@ void onTerminationSignals(QObject *context, std::function<void()> end)
 void onTerminationSignals(QObject *, std::function<void()>) {}
 #endif
 
+#ifdef Q_OS_WIN
+// A program with a window gets no console of its own. Started from one without redirection,
+// it writes to that one, so that --help, --version and headless answers are seen; a script
+// that gives it pipes keeps them.
+void useParentConsole()
+{
+    if (::GetStdHandle(STD_OUTPUT_HANDLE) || !::AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    std::freopen("CONOUT$", "w", stdout);
+    std::freopen("CONOUT$", "w", stderr);
+    std::freopen("CONIN$", "r", stdin);
+}
+#else
+void useParentConsole() {}
+#endif
+
 // Without a display Qt gives up with advice about reinstalling, and aborts. Say instead in
 // one line what is missing and what runs without it.
 void refuseToAbortWithoutDisplay()
@@ -93,6 +112,7 @@ std::unique_ptr<Journal> openJournal(const ProgramOptions &options)
 
 int main(int argc, char **argv)
 {
+    useParentConsole();
     QCoreApplication::setApplicationName(QStringLiteral("dorq-pulse"));
     QCoreApplication::setApplicationVersion(DisplayVersion);
     ParsedCommandLine parsed;

@@ -104,6 +104,7 @@ TEST(Headless, ExitStatusSaysWhetherEverythingWent)
         {"unknown command", {"--no-journal"}, "hello\n", 1, "error 380: unknown command \"hello\""},
         {"nothing to do", {"--no-journal"}, "", 0, "ready"},
         {"unknown option", {"--fast"}, "", 2, "Unknown option 'fast'"},
+        {"empty device", {"--com1", ""}, "", 2, "--com1 heeft een apparaat nodig"},
         {"journal that cannot be opened",
          {"--journal", dir.filePath("no/such/dir/j.csv")},
          "",

@@ -3,7 +3,8 @@
 #   tools/dev.sh start [dorq-pulse options]
 #   tools/dev.sh test
 #   tools/dev.sh sanitize   the tests again, built with AddressSanitizer and UBSan
-#   tools/dev.sh package    builds the .deb, installs it and starts the installed tool
+#   tools/dev.sh package    builds the .deb, checks it with lintian and appstreamcli, installs
+#                           it and starts the installed tool
 #   tools/dev.sh deps       only installs what is missing
 #   tools/dev.sh windows    the Windows program, tested under Wine, its installer and ZIP
 set -euo pipefail
@@ -14,9 +15,14 @@ if [ "${1:-}" = windows ]; then
     exec tools/windows.sh
 fi
 
+# fonts-liberation2: the window's font, which the .deb depends on and the window tests expect.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
           libgtest-dev googletest libbenchmark-dev libfuse3-dev fuse3 fonts-dejavu-core
           fonts-liberation2 dpkg-dev file)
+# Debian's own checks of the .deb and its AppStream metadata; only packaging needs them.
+if [ "${1:-}" = package ]; then
+    packages+=(lintian appstream)
+fi
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 missing=()
@@ -58,6 +64,13 @@ package)
     rm -f build/dorq-pulse_*.deb
     (cd build && cpack -G DEB >/dev/null)
     deb=$(ls build/dorq-pulse_*.deb)
+    lintian --fail-on error "$deb"
+    # The metadata as shipped, with the desktop entry its launchable names.
+    unpacked=$(mktemp -d)
+    dpkg-deb -x "$deb" "$unpacked"
+    appstreamcli validate-tree --no-net --pedantic "$unpacked"
+    rm -rf "$unpacked"
+    echo "lintian and appstreamcli: no errors"
     $sudo dpkg -i "$deb"
     version=$(env -u DISPLAY dorq-pulse --version)
     echo "installed: $version"
@@ -65,6 +78,9 @@ package)
     # The installed tool starts its window (offscreen here) and ends cleanly when told to.
     QT_QPA_PLATFORM=offscreen timeout --preserve-status -s TERM 2 dorq-pulse
     echo "installed tool started and quit cleanly"
+    # And without a window or a display, as a script runs it.
+    [ "$(echo quit | env -u DISPLAY dorq-pulse --headless --no-journal)" = ready ]
+    echo "installed tool ran headless"
     ;;
 *)
     echo "usage: $0 start [options] | test | sanitize | package | deps | windows" >&2

@@ -250,7 +250,11 @@ int headlessPress(const std::string &program)
         const double start = monotonicMs();
         say(command);
         char buf[64];
+        // Wait in poll(), not in a busy loop: on two cores a spinning reader would hold one
+        // of the two the program needs (its reader thread, then its main thread).
         while (got.size() < 16 && monotonicMs() - start < 1000) {
+            pollfd p{pty.peer, POLLIN, 0};
+            ::poll(&p, 1, 100);
             const ssize_t n = ::read(pty.peer, buf, sizeof buf);
             if (n > 0)
                 got.append(buf, std::size_t(n));

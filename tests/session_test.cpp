@@ -14,8 +14,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <sstream>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 using namespace dorq;
 using namespace dorq::test;
@@ -233,18 +237,41 @@ TEST(LineReader, DeliversEveryLineInOrderOnTheReadersThreadThenTheEnd)
         {"5\r\n8", {"5\r", "8"}}, // the interpreter trims what a Windows pipe leaves
         {"", {}},
     };
-    for (const auto &row : rows) {
-        std::istringstream in(row.input);
-        LineReader reader(in);
-        QStringList got;
-        bool ended = false;
-        QObject::connect(&reader, &LineReader::lineRead, [&](const QString &line) {
-            EXPECT_EQ(QThread::currentThread(), reader.thread());
-            got << line;
-        });
-        QObject::connect(&reader, &LineReader::ended, [&] { ended = true; });
-        ASSERT_TRUE(QTest::qWaitFor([&] { return ended; }, 5000)) << row.input;
-        EXPECT_EQ(got, row.lines);
+    // A thread reading a stream (Windows), and the event loop reading a descriptor (Unix).
+    for (const bool onThread : {true, false}) {
+        for (const auto &row : rows) {
+            SCOPED_TRACE(std::string(onThread ? "thread: " : "descriptor: ") + row.input);
+            std::istringstream in(row.input);
+            std::unique_ptr<LineReader> reader;
+#ifdef Q_OS_UNIX
+            int pipeFds[2] = {-1, -1};
+            if (!onThread) {
+                ASSERT_EQ(::pipe(pipeFds), 0);
+                ASSERT_EQ(::write(pipeFds[1], row.input, std::strlen(row.input)),
+                          ssize_t(std::strlen(row.input)));
+                ::close(pipeFds[1]);
+                reader = std::make_unique<LineReader>(pipeFds[0]);
+            }
+#else
+            if (!onThread)
+                continue;
+#endif
+            if (onThread)
+                reader = std::make_unique<LineReader>(in);
+            QStringList got;
+            bool ended = false;
+            QObject::connect(reader.get(), &LineReader::lineRead, [&](const QString &line) {
+                EXPECT_EQ(QThread::currentThread(), reader->thread());
+                got << line;
+            });
+            QObject::connect(reader.get(), &LineReader::ended, [&] { ended = true; });
+            ASSERT_TRUE(QTest::qWaitFor([&] { return ended; }, 5000));
+            EXPECT_EQ(got, row.lines);
+#ifdef Q_OS_UNIX
+            if (!onThread)
+                ::close(pipeFds[0]);
+#endif
+        }
     }
     // A reader that goes while its thread still has lines to deliver takes none of them.
     static std::istringstream many(std::string(100000, '\n')); // outlives its thread

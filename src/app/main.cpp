@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <cstdio>
 #include <functional>
-#include <iostream>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -141,7 +140,7 @@ int main(int argc, char **argv)
         SessionOptions options;
         options.ports = ports.ports();
         options.journal = std::move(journal);
-        ConsoleFrontEnd console(std::move(options), std::cin, stdout, stderr);
+        ConsoleFrontEnd console(std::move(options), stdout, stderr);
         QObject::connect(&console, &ConsoleFrontEnd::finished, &app, &QCoreApplication::exit,
                          Qt::QueuedConnection);
         onTerminationSignals(&console, [&console] { console.quit(); });

@@ -1,5 +1,7 @@
 #include "console_front_end.h"
 
+#include <iostream>
+
 namespace dorq {
 
 namespace {
@@ -13,13 +15,16 @@ void writeLine(std::FILE *to, const QString &text)
 
 } // namespace
 
-ConsoleFrontEnd::ConsoleFrontEnd(SessionOptions options, std::istream &in, std::FILE *out,
-                                 std::FILE *err)
+ConsoleFrontEnd::ConsoleFrontEnd(SessionOptions options, std::FILE *out, std::FILE *err)
     : m_out(out), m_err(err), m_session(std::move(options), *this, *this), m_interpreter(m_session),
-      m_reader(in)
+#ifdef Q_OS_UNIX
+      m_reader(std::make_unique<LineReader>(0))
+#else
+      m_reader(std::make_unique<LineReader>(std::cin))
+#endif
 {
-    connect(&m_reader, &LineReader::lineRead, this, &ConsoleFrontEnd::onLine);
-    connect(&m_reader, &LineReader::ended, this, [this] {
+    connect(m_reader.get(), &LineReader::lineRead, this, &ConsoleFrontEnd::onLine);
+    connect(m_reader.get(), &LineReader::ended, this, [this] {
         m_inputEnded = true;
         runWaiting();
     });

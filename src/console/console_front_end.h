@@ -15,7 +15,8 @@ class ConsoleFrontEnd : public QObject, private PulseView, private ErrorReporter
 {
     Q_OBJECT
 public:
-    ConsoleFrontEnd(SessionOptions options, std::istream &in, std::FILE *out, std::FILE *err);
+    // Commands from standard input.
+    ConsoleFrontEnd(SessionOptions options, std::FILE *out, std::FILE *err);
 
     // Ends the run as end of input does, at once: for SIGTERM and SIGINT.
     void quit();
@@ -41,7 +42,7 @@ private:
     std::FILE *m_err;
     Session m_session;
     CommandInterpreter m_interpreter;
-    LineReader m_reader;
+    std::unique_ptr<LineReader> m_reader;
     QStringList m_waiting; // read before the clock was ready, in order
     bool m_inputEnded = false;
     bool m_finished = false;

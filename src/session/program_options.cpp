@@ -35,18 +35,16 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Toont de versie."));
     const PortMap defaults = defaultPortMap();
-    const QCommandLineOption com1(
-        QStringLiteral("com1"),
-        QStringLiteral("Apparaat achter COM1 voor deze keer (standaard %1, of wat in het menu "
-                       "van COM1 gekozen is).")
-            .arg(defaults[1]),
-        QStringLiteral("APPARAAT"));
-    const QCommandLineOption com2(
-        QStringLiteral("com2"),
-        QStringLiteral("Apparaat achter COM2 voor deze keer (standaard %1, of wat in het menu "
-                       "van COM2 gekozen is).")
-            .arg(defaults[2]),
-        QStringLiteral("APPARAAT"));
+    const auto portOption = [&](int port) {
+        return QCommandLineOption(
+            QStringLiteral("com%1").arg(port),
+            QStringLiteral("Apparaat achter COM%1 voor deze keer (standaard %2, of wat in het "
+                           "menu van COM%1 gekozen is).")
+                .arg(port)
+                .arg(defaults[port]),
+            QStringLiteral("APPARAAT"));
+    };
+    const QCommandLineOption com1 = portOption(1), com2 = portOption(2);
     const QCommandLineOption headless(
         QStringLiteral("headless"),
         QStringLiteral("Zonder venster: leest opdrachten (com1, com2, 1 tot 8, quit) regel per "

@@ -250,8 +250,8 @@ int headlessPress(const std::string &program)
         const double start = monotonicMs();
         say(command);
         char buf[64];
-        // Wait in poll(), not in a busy loop: on two cores a spinning reader would hold one
-        // of the two the program needs (its reader thread, then its main thread).
+        // Wait in poll(), not in a busy loop: on two cores a spinning reader holds one of the
+        // two the program and the system need to take the command and write the line.
         while (got.size() < 16 && monotonicMs() - start < 1000) {
             pollfd p{pty.peer, POLLIN, 0};
             ::poll(&p, 1, 100);

@@ -3,16 +3,22 @@
 #include "port_selection.h"
 #include "serial_error.h"
 #include "support/pty_pair.h"
+#include "tty_calls.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <optional>
+#include <thread>
+#include <unistd.h>
 
 using namespace dorq;
 using namespace dorq::test;
@@ -185,4 +191,91 @@ TEST(SerialLine, APortLeftConfiguredByAKilledHolderOpensAgain)
     selectPort(comm, 1);
     comm.setOutput(Line);
     EXPECT_EQ(pty.read(Line.size()), Line);
+}
+
+namespace {
+
+// The system as a real UART can be: taking only part of a line, and keeping output in its
+// buffer so that the last close waits until it has left.
+struct SteeredTty
+{
+    static inline int takeAtMost = -1; // bytes the next write takes, -1 for all of them
+    static inline int failWith = 0;    // errno for every write from now on
+    static inline std::atomic<bool> closeMayEnd{true};
+
+    TtyCalls saved = ttyCalls();
+    SteeredTty()
+    {
+        ttyCalls().write = [](int fd, const void *bytes, std::size_t size) -> ssize_t {
+            if (failWith)
+                return errno = failWith, -1;
+            const std::size_t n = takeAtMost < 0 ? size : std::min(size, std::size_t(takeAtMost));
+            takeAtMost = -1;
+            return ::write(fd, bytes, n);
+        };
+        ttyCalls().queued = [](int) { return 100; };
+        ttyCalls().close = [](int fd) {
+            while (!closeMayEnd)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return ::close(fd);
+        };
+    }
+    ~SteeredTty()
+    {
+        ttyCalls() = saved;
+        takeAtMost = -1, failWith = 0, closeMayEnd = true;
+    }
+};
+
+} // namespace
+
+TEST(SerialLine, APartlyTakenLineIsCompletedBeforeTheNextAndNeverLeftHalf)
+{
+    PtyPair pty;
+    SteeredTty tty;
+    MsComm comm({{1, pty.deviceName()}});
+    selectPort(comm, 1);
+    SteeredTty::takeAtMost = 5;
+    const auto partly = errorOf([&] { comm.setOutput(Line); });
+    ASSERT_TRUE(partly);
+    EXPECT_EQ(partly->number(), ErrorNumber::LineNotTaken);
+    EXPECT_TRUE(partly->text().contains("maar 5 van de 16 bytes")) << partly->what();
+    EXPECT_TRUE(comm.portOpen());
+    comm.setOutput("1  10:20:30.13\r\n"); // the rest goes first
+    EXPECT_EQ(pty.read(32), Line + "1  10:20:30.13\r\n");
+
+    SteeredTty::takeAtMost = 5;
+    EXPECT_TRUE(errorOf([&] { comm.setOutput(Line); }));
+    EXPECT_EQ(pty.read(16), Line) << "the rest followed as soon as the line had room";
+
+    SteeredTty::takeAtMost = 5;
+    errorOf([&] { comm.setOutput(Line); });
+    SteeredTty::failWith = EIO; // and then the line fails
+    const auto failed = errorOf([&] { comm.setOutput(Line); });
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->number(), EIO) << failed->what();
+    EXPECT_FALSE(comm.portOpen());
+}
+
+TEST(SerialLine, AClosingPortWithOutputLeftIsNotReopenedUntilItIsDoneAndTheProgramWaitsForIt)
+{
+    PtyPair pty;
+    SteeredTty tty;
+    MsComm comm({{1, pty.deviceName()}});
+    selectPort(comm, 1);
+    comm.setOutput(Line);
+    SteeredTty::closeMayEnd = false;
+    QElapsedTimer closing;
+    closing.start();
+    const auto busy = errorOf([&] { selectPort(comm, 1); }); // closes, then opens again
+    EXPECT_LT(closing.elapsed(), 100) << "the close went on elsewhere";
+    ASSERT_TRUE(busy);
+    EXPECT_EQ(busy->number(), EBUSY);
+    EXPECT_TRUE(busy->text().contains("de vorige regels")) << busy->what();
+    EXPECT_FALSE(waitForClosingPorts(50));
+    SteeredTty::closeMayEnd = true;
+    EXPECT_TRUE(waitForClosingPorts(5000));
+    selectPort(comm, 1);
+    EXPECT_TRUE(comm.portOpen());
+    EXPECT_EQ(pty.read(16), Line);
 }

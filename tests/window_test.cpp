@@ -155,6 +155,12 @@ TEST_F(WindowTest, DigitKeysPressTheChannelsLikeAClick)
     }
     QTest::keyClick(focus, Qt::Key_9);
     QTest::keyClick(focus, Qt::Key_0);
+    // A digit held down is one press: its repeats are not.
+    QTest::simulateEvent(window.get(), true, Qt::Key_3, Qt::NoModifier, "3", false);
+    for (int repeat = 0; repeat < 3; ++repeat)
+        QTest::simulateEvent(window.get(), true, Qt::Key_3, Qt::NoModifier, "3", true);
+    QTest::simulateEvent(window.get(), false, Qt::Key_3, Qt::NoModifier, "3", false);
+    expected += '3';
     EXPECT_EQ(window->focusWidget(), focus) << "a shortcut does not move the focus";
     // Enter and Return press the focused channel button, as Space does.
     window->channelButton(3)->setFocus();
@@ -163,9 +169,9 @@ TEST_F(WindowTest, DigitKeysPressTheChannelsLikeAClick)
         QTest::keyClick(window->channelButton(3), key, modifier);
         expected += '4';
     }
-    EXPECT_EQ(window->log().recordCount(), 18u);
+    EXPECT_EQ(window->log().recordCount(), 19u);
     QByteArray channels;
-    for (const QByteArray &line : com1.read(18 * 16).split('\n'))
+    for (const QByteArray &line : com1.read(19 * 16).split('\n'))
         channels += line.left(1);
     EXPECT_EQ(channels, expected);
 }

@@ -51,10 +51,13 @@ void onTerminationSignals(QObject *context, std::function<void()> end)
         [[maybe_unused]] const auto written = ::write(signalPipe[0], &byte, 1);
     };
     ::sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    // A second signal ends the program at once, should the orderly end hang.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGHUP, &action, nullptr);
+    // A reader of the answers that went away is an end of the run, not a crash.
+    ::signal(SIGPIPE, SIG_IGN);
 }
 #else
 void onTerminationSignals(QObject *, std::function<void()>) {}
@@ -135,16 +138,25 @@ int main(int argc, char **argv)
     for (const QString &warning : ports.warnings())
         printLines(stderr, QStringLiteral("dorq-pulse: %1\n").arg(warning));
 
+    // Every port is closed by the time a front end returns; those whose output had not all
+    // left finish closing meanwhile, and the program ends only when they are done.
+    const auto ended = [](int status) {
+        if (!waitForClosingPorts(30000))
+            printLines(stderr, QStringLiteral("dorq-pulse: a port did not finish closing\n"));
+        return status;
+    };
     if (parsed.options.headless) {
         QCoreApplication app(argc, argv);
         SessionOptions options;
         options.ports = ports.ports();
         options.journal = std::move(journal);
-        ConsoleFrontEnd console(std::move(options), stdout, stderr);
-        QObject::connect(&console, &ConsoleFrontEnd::finished, &app, &QCoreApplication::exit,
+        auto console = std::make_unique<ConsoleFrontEnd>(std::move(options), stdout, stderr);
+        QObject::connect(console.get(), &ConsoleFrontEnd::finished, &app, &QCoreApplication::exit,
                          Qt::QueuedConnection);
-        onTerminationSignals(&console, [&console] { console.quit(); });
-        return QCoreApplication::exec();
+        onTerminationSignals(console.get(), [&console] { console->quit(); });
+        const int status = QCoreApplication::exec();
+        console.reset();
+        return ended(status);
     }
 
     refuseToAbortWithoutDisplay();
@@ -153,8 +165,10 @@ int main(int argc, char **argv)
     MainWindow::Options options;
     options.ports = std::move(ports);
     options.journal = std::move(journal);
-    MainWindow window(std::move(options));
-    onTerminationSignals(&window, [&window] { window.close(); });
-    window.show();
-    return QApplication::exec();
+    auto window = std::make_unique<MainWindow>(std::move(options));
+    onTerminationSignals(window.get(), [&window] { window->close(); });
+    window->show();
+    const int status = QApplication::exec();
+    window.reset();
+    return ended(status);
 }

@@ -6,11 +6,12 @@ namespace dorq {
 
 namespace {
 
-void writeLine(std::FILE *to, const QString &text)
+bool writeLine(std::FILE *to, const QString &text)
 {
     const QByteArray bytes = text.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), to);
-    std::fflush(to);
+    return std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), to) ==
+               std::size_t(bytes.size()) &&
+           std::fflush(to) == 0;
 }
 
 } // namespace
@@ -39,6 +40,7 @@ ConsoleFrontEnd::ConsoleFrontEnd(SessionOptions options, std::FILE *out, std::FI
 
 void ConsoleFrontEnd::quit()
 {
+    m_unanswered = !m_waiting.isEmpty();
     m_waiting.clear();
     finish();
 }
@@ -68,8 +70,12 @@ void ConsoleFrontEnd::runWaiting()
 
 void ConsoleFrontEnd::answer(const CommandInterpreter::Answer &answer)
 {
-    if (!answer.line.isEmpty())
-        writeLine(m_out, answer.line);
+    if (!answer.line.isEmpty() && !writeLine(m_out, answer.line)) {
+        // Nobody reads the answers any more: the script has gone.
+        m_unanswered = true;
+        m_waiting.clear();
+        finish();
+    }
     if (!answer.advice.isEmpty())
         writeLine(m_err, answer.advice);
 }
@@ -80,7 +86,7 @@ void ConsoleFrontEnd::finish()
         return;
     m_finished = true;
     m_session.comm().setPortOpen(false); // what the system took still leaves
-    emit finished(m_interpreter.allWent() ? 0 : 1);
+    emit finished(m_interpreter.allWent() && !m_unanswered ? 0 : 1);
 }
 
 void ConsoleFrontEnd::report(int number, const QString &text)

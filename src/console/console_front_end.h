@@ -45,6 +45,7 @@ private:
     std::unique_ptr<LineReader> m_reader;
     QStringList m_waiting; // read before the clock was ready, in order
     bool m_inputEnded = false;
+    bool m_unanswered = false; // commands dropped, or answers nobody read
     bool m_finished = false;
 };
 

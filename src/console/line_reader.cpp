@@ -1,6 +1,7 @@
 #include "line_reader.h"
 
 #include <QSocketNotifier>
+#include <cerrno>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -50,7 +51,7 @@ void LineReader::readSome()
 {
     char buffer[4096];
     const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR)
+    if (n < 0 && (errno == EINTR || errno == EAGAIN))
         return;
     if (n > 0) {
         m_partial.append(buffer, int(n));

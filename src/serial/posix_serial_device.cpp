@@ -2,6 +2,7 @@
 // errno passed to the caller as it came. The system's own buffer is the only queue.
 #include "serial_device.h"
 #include "serial_error.h"
+#include "tty_calls.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -9,14 +10,18 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
+#include <set>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <system_error>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -173,6 +178,21 @@ QString lockFileHolder(const QString &canonicalPath)
     return QStringLiteral("%1, volgens lockbestand %2").arg(processName(pid), file);
 }
 
+// Ports whose last close is still under way on a thread of its own, waiting in the kernel for
+// their output to leave. Never freed: a closing thread may outlive every object here.
+struct Closing
+{
+    std::mutex mutex;
+    std::condition_variable done;
+    std::set<dev_t> devices;
+};
+
+Closing &closing()
+{
+    static Closing *const all = new Closing;
+    return *all;
+}
+
 class PosixSerialDevice final : public SerialDevice
 {
 public:
@@ -195,6 +215,16 @@ public:
         const QString held = lockFileHolder(QFileInfo(m_name).canonicalFilePath());
         if (!held.isEmpty())
             throw busy(held);
+        // An open would wait in the kernel until that close is done: seconds, on a real line.
+        struct stat node
+        {
+        };
+        if (::stat(path.constData(), &node) == 0 && S_ISCHR(node.st_mode)) {
+            const std::lock_guard<std::mutex> lock(closing().mutex);
+            if (closing().devices.count(node.st_rdev))
+                throw busy(QStringLiteral("de vorige regels, die nog de lijn op gaan; kies de "
+                                          "poort over enkele seconden opnieuw"));
+        }
         OwnedFd fd{::open(path.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK)};
         if (fd.fd < 0) {
             const int error = errno;
@@ -218,13 +248,16 @@ public:
         if (::ioctl(fd.fd, TIOCEXCL) != 0)
             throw systemError(errno, cannotOpen);
 
-        // A line already at these settings is left alone: bytes a previous close left in
-        // flight keep their speed and parity. TCSETS rather than tcsetattr(), which reads
-        // the settings back and fails when a pseudo-terminal drops parity enable, as they do.
+        // A line already at these settings is left alone. TCSETS rather than tcsetattr():
+        // glibc's reads the settings back and fails with EINVAL when a pseudo-terminal, which
+        // drops parity enable, already holds the rest of them (a second open of the same pty).
+        // Linux on x86 and ARM, where glibc's termios begins as the kernel's.
         termios wanted = lineFor(tio, request.settings, m_name);
-        if (!sameSettings(tio, wanted) && ::ioctl(fd.fd, TCSETS, &wanted) != 0)
-            throw systemError(errno,
+        if (!sameSettings(tio, wanted) && ::ioctl(fd.fd, TCSETS, &wanted) != 0) {
+            const int error = errno;
+            throw systemError(error,
                               QStringLiteral("Kan de instellingen van %1 niet zetten").arg(m_name));
+        }
 
         m_fd = fd.release();
         try {
@@ -244,21 +277,41 @@ public:
             return;
         drop(m_reader);
         drop(m_writer);
+        // The rest of a line gets a moment to follow, since half a line must not stay on the
+        // wire; a far end that takes nothing at all may still keep that half.
         if (!m_held.isEmpty())
             sendHeld(HeldDeadlineMs);
         m_held.clear();
+        m_heldError = 0;
         const int fd = std::exchange(m_fd, -1);
-        int queued = 0;
-        if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued == 0) {
+        struct stat node
+        {
+        };
+        if (ttyCalls().queued(fd) <= 0 || ::fstat(fd, &node) != 0) {
             ::close(fd);
             return;
         }
-        // The last close of a UART waits in the kernel until its buffer has left (seconds
-        // at 9600 baud). Let that happen elsewhere; the port is free for a new open now,
-        // and lines written after it queue behind these at the same settings.
-        ::ioctl(fd, TIOCNXCL);
-        ::flock(fd, LOCK_UN);
-        std::thread([fd] { ::close(fd); }).detach();
+        // The last close of a UART waits in the kernel until its buffer has left (seconds at
+        // 9600 baud), and a process that ends meanwhile would cut that wait short and lose
+        // the rest: close on a thread, and let the program wait for it at its end.
+        {
+            const std::lock_guard<std::mutex> lock(closing().mutex);
+            closing().devices.insert(node.st_rdev);
+        }
+        try {
+            std::thread([fd, device = node.st_rdev, close = ttyCalls().close] {
+                close(fd);
+                {
+                    const std::lock_guard<std::mutex> lock(closing().mutex);
+                    closing().devices.erase(device);
+                }
+                closing().done.notify_all();
+            }).detach();
+        } catch (const std::system_error &) {
+            ::close(fd);
+            const std::lock_guard<std::mutex> lock(closing().mutex);
+            closing().devices.erase(node.st_rdev);
+        }
     }
 
     bool isOpen() const override { return m_fd >= 0; }
@@ -267,57 +320,68 @@ public:
 
     void write(const QByteArray &bytes) override
     {
-        if (!m_held.isEmpty() && !sendHeld(0))
-            throw notReading(0, bytes.size());
+        if (!m_held.isEmpty() && sendHeld(0) != 0)
+            failWrite(m_heldError ? m_heldError : EAGAIN, 0, bytes.size());
         ssize_t taken;
         do {
-            taken = ::write(m_fd, bytes.constData(), std::size_t(bytes.size()));
+            taken = ttyCalls().write(m_fd, bytes.constData(), std::size_t(bytes.size()));
         } while (taken < 0 && errno == EINTR);
         if (taken == bytes.size())
             return;
-        if (taken < 0 && errno == EAGAIN)
-            throw notReading(0, bytes.size());
-        if (taken < 0) {
-            const SerialError error =
-                systemError(errno, QStringLiteral("Schrijven naar %1 mislukt").arg(m_name));
-            close(); // a line that failed a write is in an unknown state
-            throw error;
-        }
+        if (taken < 0)
+            failWrite(errno, 0, bytes.size());
         // Never half a line on the wire: the rest goes before anything else.
         m_held = bytes.mid(taken);
         m_writer = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
-        connect(m_writer, &QSocketNotifier::activated, this, [this] { sendHeld(0); });
-        throw notReading(int(taken), bytes.size());
+        connect(m_writer, &QSocketNotifier::activated, this, [this] {
+            if (sendHeld(0) != 0 && m_heldError)
+                drop(m_writer); // the read side reports the loss, once
+        });
+        failWrite(EAGAIN, int(taken), bytes.size());
     }
 
 private:
     static constexpr int HeldDeadlineMs = 80;
 
-    SerialError notReading(int taken, qsizetype size) const
+    // A line the system did not take, or took only part of: the port stays open. Any other
+    // failure leaves the line in an unknown state, and the port is closed.
+    [[noreturn]] void failWrite(int error, int taken, qsizetype size)
     {
-        return lineNotTaken(m_name, taken == 0 ? QStringLiteral("deze regel is niet verzonden")
-                                               : QStringLiteral("het systeem nam maar %1 van de "
-                                                                "%2 bytes van deze regel; de rest "
-                                                                "volgt zodra er weer ruimte is")
-                                                     .arg(taken)
-                                                     .arg(size));
+        if (error == EAGAIN)
+            throw lineNotTaken(m_name, taken == 0
+                                           ? QStringLiteral("deze regel is niet verzonden")
+                                           : QStringLiteral("het systeem nam maar %1 van de %2 "
+                                                            "bytes van deze regel; de rest volgt "
+                                                            "zodra er weer ruimte is")
+                                                 .arg(taken)
+                                                 .arg(size));
+        const SerialError failure =
+            systemError(error, QStringLiteral("Schrijven naar %1 mislukt").arg(m_name));
+        close();
+        throw failure;
     }
 
-    // Hands over what is left of a line, trying for up to `deadlineMs`. True when all went.
-    bool sendHeld(int deadlineMs)
+    // Hands over what is left of a line, trying for up to `deadlineMs`. 0 when all went,
+    // else EAGAIN, or a harder error, which m_heldError keeps.
+    int sendHeld(int deadlineMs)
     {
         QElapsedTimer waited;
         waited.start();
         for (;;) {
-            const ssize_t n = ::write(m_fd, m_held.constData(), std::size_t(m_held.size()));
+            const ssize_t n =
+                ttyCalls().write(m_fd, m_held.constData(), std::size_t(m_held.size()));
             if (n > 0)
                 m_held.remove(0, n);
             if (m_held.isEmpty()) {
                 drop(m_writer);
-                return true;
+                return 0;
             }
-            if ((n < 0 && errno != EAGAIN && errno != EINTR) || waited.hasExpired(deadlineMs))
-                return false;
+            if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                m_heldError = errno;
+                return m_heldError;
+            }
+            if (waited.hasExpired(deadlineMs))
+                return EAGAIN;
             QThread::usleep(1000); // a byte at 9600 baud
         }
     }
@@ -327,11 +391,12 @@ private:
         if (m_fd < 0)
             return; // applied at the next open
         // Pseudo-terminals have no modem lines; that is no reason to refuse the port.
-        if (::ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &line) != 0 && errno != ENOTTY &&
-            errno != EINVAL)
-            throw systemError(
-                errno,
-                QStringLiteral("Kan %1 op %2 niet zetten").arg(QLatin1String(lineName), m_name));
+        if (::ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0 || errno == ENOTTY ||
+            errno == EINVAL)
+            return;
+        const int error = errno;
+        throw systemError(
+            error, QStringLiteral("Kan %1 op %2 niet zetten").arg(QLatin1String(lineName), m_name));
     }
 
     // Nothing is ever read: what the far end sends is dropped. The read side is also where
@@ -376,6 +441,7 @@ private:
     int m_fd = -1;
     QString m_name;
     QByteArray m_held; // the rest of a line the system took only part of
+    int m_heldError = 0;
     QSocketNotifier *m_reader = nullptr;
     QSocketNotifier *m_writer = nullptr;
 };
@@ -385,6 +451,24 @@ private:
 std::unique_ptr<SerialDevice> makeSystemSerialDevice()
 {
     return std::make_unique<PosixSerialDevice>();
+}
+
+TtyCalls &ttyCalls()
+{
+    static TtyCalls calls{::write,
+                          [](int fd) {
+                              int queued = 0;
+                              return ::ioctl(fd, TIOCOUTQ, &queued) == 0 ? queued : -1;
+                          },
+                          ::close};
+    return calls;
+}
+
+bool waitForClosingPorts(int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(closing().mutex);
+    return closing().done.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                   [] { return closing().devices.empty(); });
 }
 
 } // namespace dorq

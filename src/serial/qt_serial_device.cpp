@@ -1,6 +1,6 @@
-// The serial line on Windows, through QSerialPort. Nothing waits in the program: a line is
-// sent when the system has completed its write, and at most the one line the system is
-// still writing is on its way when another press comes.
+// The serial line on Windows, through QSerialPort. Nothing is queued in the program: a line
+// is sent when the system has completed its write, for which a press waits up to a line's
+// time; a far end that does not take it by then does not read.
 #include "serial_device.h"
 #include "serial_error.h"
 
@@ -131,19 +131,15 @@ public:
     {
         const Busy busy(m_busy);
         if (m_port.bytesToWrite() > 0 && !m_port.waitForBytesWritten(m_lineMs))
-            throw lineNotTaken(m_name, QStringLiteral("deze regel is niet verzonden"));
+            failWrite(QStringLiteral("deze regel is niet verzonden"));
         m_port.clearError();
         ::SetLastError(0);
         m_sinceWrite.start();
         if (m_port.write(bytes) == bytes.size() && m_port.flush() &&
             (m_port.bytesToWrite() == 0 || m_port.waitForBytesWritten(m_lineMs)))
             return;
-        if (m_port.error() == QSerialPort::TimeoutError)
-            throw lineNotTaken(m_name, QStringLiteral("de regel is nog bij het systeem en gaat "
-                                                      "weg zodra de andere kant leest"));
-        const SerialError error = failure(QStringLiteral("Schrijven naar %1 mislukt").arg(m_name));
-        m_port.close(); // a line that failed a write is in an unknown state
-        throw error;
+        failWrite(QStringLiteral("de regel is nog bij het systeem en gaat weg zodra de "
+                                 "andere kant leest"));
     }
 
 private:
@@ -155,6 +151,17 @@ private:
         int &m_depth;
     };
 
+    // A line the system did not complete in time leaves the port open; any other failure
+    // leaves it in an unknown state, and the port is closed.
+    [[noreturn]] void failWrite(const QString &consequence)
+    {
+        if (m_port.error() == QSerialPort::TimeoutError)
+            throw lineNotTaken(m_name, consequence);
+        const SerialError error = failure(QStringLiteral("Schrijven naar %1 mislukt").arg(m_name));
+        m_port.close();
+        throw error;
+    }
+
     void onError(QSerialPort::SerialPortError error)
     {
         if (m_busy > 0 || !m_port.isOpen() || error == QSerialPort::NoError ||
@@ -162,6 +169,8 @@ private:
             return;
         // A vanished device reports the same failure on every turn of the event loop; close
         // on the first so that it is reported once and nothing spins.
+        // Nobody called the system just now: its last error may be anybody's.
+        ::SetLastError(0);
         const SerialError lostError =
             failure(QStringLiteral("Verbinding met %1 verbroken").arg(m_name));
         m_port.close();
@@ -203,6 +212,12 @@ private:
 std::unique_ptr<SerialDevice> makeSystemSerialDevice()
 {
     return std::make_unique<QtSerialDevice>();
+}
+
+// Windows closes a port at once, cancelling what it has not sent; nothing is left closing.
+bool waitForClosingPorts(int)
+{
+    return true;
 }
 
 } // namespace dorq

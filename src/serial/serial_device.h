@@ -32,8 +32,9 @@ public:
     virtual void setRts(bool on) = 0;
     // Hands all bytes to the operating system before returning, or throws. Nothing is
     // queued in the program: when the system cannot take the bytes (the far end does not
-    // read) this throws EAGAIN and the port stays open; when it takes only part of them, the
-    // rest (less than one line) goes out first as soon as it can, and this throws EAGAIN too.
+    // read) this throws ErrorNumber::LineNotTaken and the port stays open; when it takes only
+    // part of them, it throws the same, and the rest (less than one line) goes out before
+    // anything else as soon as the system takes it. Any other failure closes the port.
     virtual void write(const QByteArray &bytes) = 0;
 
 signals:
@@ -44,5 +45,10 @@ signals:
 
 // termios on Unix, QSerialPort where the platform needs it.
 std::unique_ptr<SerialDevice> makeSystemSerialDevice();
+
+// Closing a port whose output has not all left yet finishes on a thread of its own, so that
+// no window waits for it. The program waits here before it ends, since an ending process
+// would cut those closes short and lose what they still had to send. False on timeout.
+bool waitForClosingPorts(int timeoutMs);
 
 } // namespace dorq

@@ -38,6 +38,7 @@ constexpr int InvalidPropertyValue = 380;
 constexpr int OperationWhileOpen = 8000;
 constexpr int InvalidPortNumber = 8002;
 constexpr int PortNotOpen = 8012;
+constexpr int Internal = 51; // a programming error, which carries no number of its own
 // The far end did not take a line: the system's "try again" (EAGAIN) on Unix, its
 // WAIT_TIMEOUT on Windows, where the program waits a line's time for it.
 #ifdef _WIN32

@@ -242,6 +242,11 @@ void Journal::pressed(const PressResult &result)
     const QDateTime local = QDateTime::fromSecsSinceEpoch(seconds);
     ++m_seq;
 
+    const std::shared_ptr<AppendFile> file = fileFor(local.date());
+    if (!file) {
+        failed(m_openError, m_openErrorText);
+        return;
+    }
     QByteArray row;
     row.reserve(160);
     if (m_brokenRow)
@@ -252,17 +257,19 @@ void Journal::pressed(const PressResult &result)
            (result.port ? "COM" + QByteArray::number(result.port) : QByteArray()) + ',' +
            csvField(result.device) + ',' + csvField(resultText(result)) + "\r\n";
 
-    const std::shared_ptr<AppendFile> file = fileFor(local.date());
-    if (!file) {
-        failed(m_openError, m_openErrorText);
-        return;
+    // One write; should the system take only part (a disk filling up), the rest follows at
+    // once or the system says why.
+    qint64 done = 0;
+    AppendFile::Error error;
+    while (done < row.size() && !error.number) {
+        qint64 written = 0;
+        error = file->append(done ? row.mid(done) : row, written);
+        if (!error.number && written == 0)
+            error = {EIO, QStringLiteral("niets geschreven")};
+        done += written;
     }
-    qint64 written = 0;
-    AppendFile::Error error = file->append(row, written);
-    if (!error.number && written < row.size())
-        error = file->append(row.mid(written), written); // the system says why, or takes it
     if (error.number) {
-        m_brokenRow = written > 0;
+        m_brokenRow = m_brokenRow || done > 0; // the file now ends in the middle of a row
         failed(error.number,
                QStringLiteral("Kan niet in het journaal %1 schrijven: %2")
                    .arg(m_daily ? QDir(m_path).filePath(dailyName(m_day)) : m_path, error.text));

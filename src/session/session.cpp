@@ -8,9 +8,6 @@ namespace dorq {
 
 namespace {
 
-// Programming errors carry no number of their own.
-constexpr int InternalErrorNumber = 51;
-
 // Every 10 ms, two milliseconds past each 10 ms step of the wall clock. A free-running
 // timer's phase bears no relation to the second, which would add up to 10 ms of lag to
 // every record; in step, the tick that sees a new second comes right after it. Timers may
@@ -71,7 +68,7 @@ void Session::onTick()
         if (m_dispatch.tick() && m_secondsBegun < 2 && ++m_secondsBegun == 2)
             emit ready();
     } catch (const std::exception &e) {
-        m_reporter.report(InternalErrorNumber, QString::fromLocal8Bit(e.what()));
+        m_reporter.report(ErrorNumber::Internal, QString::fromLocal8Bit(e.what()));
     }
     m_timer.start(msToNextTick());
 }

@@ -37,9 +37,6 @@ namespace dorq {
 
 namespace {
 
-// Programming errors carry no number of their own.
-constexpr int InternalErrorNumber = 51;
-
 // The number the system gave for the file operation that just failed.
 int lastFileError()
 {
@@ -131,6 +128,7 @@ MainWindow::MainWindow(Options options)
         // Digits 1 to 8, on the main keys and the keypad, press the channel like a click.
         for (const auto keypad : {Qt::NoModifier, Qt::KeypadModifier}) {
             auto *shortcut = new QShortcut(QKeySequence(keypad | (Qt::Key_1 + i)), this);
+            shortcut->setAutoRepeat(false); // a key held down is one press, as a button's
             connect(shortcut, &QShortcut::activated, button, &QPushButton::click);
         }
     }
@@ -272,7 +270,7 @@ template <typename Handler> void MainWindow::handle(Handler &&handler)
     } catch (const Failure &e) {
         failed(e.number(), e.text());
     } catch (const std::exception &e) {
-        failed(InternalErrorNumber, QString::fromLocal8Bit(e.what()));
+        failed(ErrorNumber::Internal, QString::fromLocal8Bit(e.what()));
     }
 }
 

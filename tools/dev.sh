@@ -23,16 +23,9 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl
 if [ "${1:-}" = package ]; then
     packages+=(lintian appstream)
 fi
+tools/install-missing "${packages[@]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
 
 # One configuration for starting, testing and packaging, so that switching rebuilds nothing.
 configure() {

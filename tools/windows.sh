@@ -39,18 +39,7 @@ finish_stage() {
 stage "install missing packages"
 packages=(cmake ninja-build qt6-base-dev googletest g++-mingw-w64-x86-64-posix wine64 nsis xvfb
           icoutils zip xz-utils socat)
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    echo "installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null
-fi
+tools/install-missing "${packages[@]}"
 
 stage "unpack Qt for Windows"
 if [ ! -f "$qt/lib/cmake/Qt6/qt.toolchain.cmake" ]; then

@@ -298,7 +298,7 @@ void Journal::failed(int number, const QString &text)
         return;
     m_failing = true;
     if (m_reporter)
-        m_reporter(number, text);
+        m_reporter->report(number, text);
 }
 
 // At most one sync a second, never on the thread that handles presses.

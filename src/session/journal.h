@@ -1,12 +1,12 @@
 #pragma once
 
 #include "pulse_dispatch.h"
+#include "reporter.h"
 
 #include <QByteArray>
 #include <QDate>
 #include <QString>
 #include <condition_variable>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -22,8 +22,6 @@ class AppendFile;
 class Journal : public PressListener
 {
 public:
-    using Reporter = std::function<void(int number, const QString &text)>;
-
     static const QByteArray Header; // "time,run,seq,channel,record,port,device,result"
 
     // Appends to `path`, created if missing. Throws Failure when it cannot be opened.
@@ -36,7 +34,7 @@ public:
     ~Journal() override; // syncs what was written
 
     // Failures are told once, and again only after a row has been written in between.
-    void setReporter(Reporter reporter) { m_reporter = std::move(reporter); }
+    void setReporter(ErrorReporter *reporter) { m_reporter = reporter; }
     void pressed(const PressResult &result) override;
     QString runId() const { return m_run; }
 
@@ -56,7 +54,7 @@ private:
     bool m_failing = false;
     int m_openError = 0;
     QString m_openErrorText;
-    Reporter m_reporter;
+    ErrorReporter *m_reporter = nullptr;
 
     std::mutex m_mutex; // guards what the sync thread shares
     std::condition_variable m_wake;

@@ -29,8 +29,7 @@ Session::Session(SessionOptions options, PulseView &view, ErrorReporter &reporte
       m_dispatch(m_clock, m_comm, view), m_journal(std::move(options.journal)), m_timer(this)
 {
     if (m_journal) {
-        m_journal->setReporter(
-            [this](int number, const QString &text) { m_reporter.report(number, text); });
+        m_journal->setReporter(&m_reporter);
         m_dispatch.setListener(m_journal.get());
     }
     connect(&m_comm, &MsComm::portLost, this, [this](int number, const QString &text) {

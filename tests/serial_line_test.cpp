@@ -18,6 +18,8 @@
 #include <gtest/gtest.h>
 #include <optional>
 #include <thread>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 using namespace dorq;
@@ -186,11 +188,22 @@ TEST(SerialLine, APortLeftConfiguredByAKilledHolderOpensAgain)
     holder.kill();
     ASSERT_TRUE(holder.waitForFinished(5000));
     ASSERT_TRUE(pty.settings().c_cflag & PARODD) << "the holder left its settings behind";
+    // A pty keeps exclusive use past its holder, which only root could pass then.
+    const auto exclusive = [&] {
+        const int fd = ::open(QFile::encodeName(pty.deviceName()).constData(), O_RDWR | O_NOCTTY);
+        int on = -1;
+        EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &on), 0);
+        ::close(fd);
+        return on != 0;
+    };
+    EXPECT_FALSE(exclusive()) << "after a killed holder";
 
     MsComm comm({{1, pty.deviceName()}});
     selectPort(comm, 1);
     comm.setOutput(Line);
     EXPECT_EQ(pty.read(Line.size()), Line);
+    comm.setPortOpen(false);
+    EXPECT_FALSE(exclusive()) << "after a close";
 }
 
 namespace {

@@ -129,6 +129,12 @@ termios lineFor(termios tio, const LineSettings &s, const QString &name)
     return tio;
 }
 
+// Linux numbers the slaves of /dev/ptmx from major 136 on, in eight majors.
+bool isPtySlave(dev_t device)
+{
+    return major(device) >= 136 && major(device) <= 143;
+}
+
 QString processName(long pid)
 {
     QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
@@ -239,13 +245,21 @@ public:
                               QStringLiteral("%1: geen seriele lijn maar de masterkant van een "
                                              "pseudo-terminal; gebruik de andere kant (/dev/pts/N)")
                                   .arg(cannotOpen));
-        // Both kinds of exclusive use end with the process that holds the port.
+        // flock ends with the process that holds the port, however it ends.
         if (::flock(fd.fd, LOCK_EX | LOCK_NB) != 0) {
             if (errno == EWOULDBLOCK)
                 throw busy(lockHolder(path));
             throw systemError(errno, cannotOpen);
         }
-        if (::ioctl(fd.fd, TIOCEXCL) != 0)
+        // TIOCEXCL also keeps out programs that take no flock, but a pty slave keeps it after
+        // its last close for as long as the master lives, shutting out every later open but
+        // root's: there flock alone must do.
+        struct stat opened
+        {
+        };
+        if (::fstat(fd.fd, &opened) != 0)
+            throw systemError(errno, cannotOpen);
+        if (!isPtySlave(opened.st_rdev) && ::ioctl(fd.fd, TIOCEXCL) != 0)
             throw systemError(errno, cannotOpen);
 
         // A line already at these settings is left alone. TCSETS rather than tcsetattr():

@@ -3,7 +3,7 @@
 #include "console_front_end.h"
 #include "main_window.h"
 #include "program_options.h"
-#include "serial_error.h"
+#include "failure.h"
 
 #include <QApplication>
 #include <cstdio>

@@ -105,7 +105,7 @@ TEST(Headless, ExitStatusSaysWhetherEverythingWent)
         {"press without a port", {"--no-journal"}, "4\n", 1, "unsent 4  "},
         {"unknown command", {"--no-journal"}, "hello\n", 1, "error 380: unknown command \"hello\""},
         {"nothing to do", {"--no-journal"}, "", 0, "ready"},
-        {"unknown option", {"--fast"}, "", 2, "Unknown option 'fast'"},
+        {"unknown option", {"--fast"}, "", 2, "Onbekende optie: 'fast'"},
         {"empty device", {"--com1", ""}, "", 2, "--com1 heeft een apparaat nodig"},
         {"journal that cannot be opened",
          {"--journal", dir.filePath("no/such/dir/j.csv")},

@@ -38,7 +38,8 @@ finish_stage() {
 
 stage "install missing packages"
 packages=(cmake ninja-build qt6-base-dev googletest g++-mingw-w64-x86-64-posix wine64 nsis xvfb
-          icoutils zip xz-utils socat)
+          icoutils zip unzip xz-utils socat librsvg2-bin netpbm qt6-translations-l10n
+          libqt6serialport6)
 tools/install-missing "${packages[@]}"
 
 stage "unpack Qt for Windows"
@@ -141,17 +142,62 @@ stage "package"
 rm -f "$build"/dorq-pulse-*-win64.exe "$build"/dorq-pulse-*-win64.zip
 (cd "$build" && cpack >/dev/null)
 installer=$(ls "$build"/dorq-pulse-*-win64.exe)
-ls -l "$installer" "$build"/dorq-pulse-*-win64.zip
+zip=$(ls "$build"/dorq-pulse-*-win64.zip)
+ls -l "$installer" "$zip"
+for file in bin/Qt-LGPL-3.0.txt bin/Qt-qtbase-copyright.txt bin/translations/qtbase_nl.qm; do
+    unzip -l "$zip" | grep -q "/$file\$" || { echo "the ZIP lacks $file" >&2; exit 1; }
+done
+[ "$(wrestool -x --raw -t 16 "$installer" | strings -el | grep -A1 -x ProductVersion | sed -n 2p)" = 0.01 ] ||
+    { echo "the installer's own version is not 0.01" >&2; exit 1; }
 
 stage "install and uninstall under Wine"
 target='C:\dorq-pulse-check'
 installed=$WINEPREFIX/drive_c/dorq-pulse-check
 menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/DORQ PLC Pulse"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\dorq-pulse'
+fail() { echo "$*" >&2; exit 1; }
+registry_value() {
+    "$wine" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
+}
+registry_has() { "$wine" reg query "$1" >/dev/null 2>&1; }
 rm -rf "$installed" "$menu" # left by a run that stopped half-way
 "$wine" "$installer" /S "/D=$target"
 [ -f "$installed/bin/dorq-pulse.exe" ] || { echo "installer put no program in $target" >&2; exit 1; }
-[ -f "$menu/DORQ PLC Pulse.lnk" ] || { echo "no Start menu entry in $menu" >&2; exit 1; }
 echo "installed in $target: $(cd "$installed" && find . -type f | sort | tr '\n' ' ')"
+for entry in "DORQ PLC Pulse" "DORQ PLC Pulse verwijderen"; do
+    [ -f "$menu/$entry.lnk" ] || fail "no Start menu entry \"$entry\" in $menu"
+done
+[ ! -e "$menu/Uninstall.lnk" ] || fail "an English Start menu entry in $menu"
+grep -q 'GNU LESSER GENERAL PUBLIC LICENSE' "$installed/bin/Qt-LGPL-3.0.txt" ||
+    fail "no LGPL text beside the Qt DLLs"
+[ -s "$installed/bin/Qt-qtbase-copyright.txt" ] || fail "no Qt notices beside the Qt DLLs"
+[ -s "$installed/bin/translations/qtbase_nl.qm" ] || fail "no Dutch translation of Qt"
+exe=$installed/bin/dorq-pulse.exe
+manifest=$(wrestool -x --raw -t 24 "$exe")
+for wanted in '>PerMonitorV2</dpiAwareness>' 'level="asInvoker"' '<supportedOS Id='; do
+    grep -qF "$wanted" <<<"$manifest" || fail "the program's manifest lacks $wanted"
+done
+version_texts=$(wrestool -x --raw -t 16 "$exe" | strings -el)
+version_text() { grep -A1 -x "$1" <<<"$version_texts" | sed -n 2p; }
+[ "$(version_text FileVersion)" = 0.01 ] && [ "$(version_text ProductVersion)" = 0.01 ] &&
+    [ "$(version_text CompanyName)" = DORQ ] && [ "$(version_text OriginalFilename)" = dorq-pulse.exe ] &&
+    [ -n "$(version_text LegalCopyright)" ] || fail "the program's version resource: $version_texts"
+wrestool -x -t 14 "$exe" >"$build/installed.ico"
+for size in 16 24 32 48 64 256; do
+    icotool -l "$build/installed.ico" | grep -q -- "--width=$size --height=$size" ||
+        fail "the program's icon has no $size pixel image"
+done
+[ "$(registry_value "$uninstall_key" DisplayVersion)" = 0.01 ] || fail "uninstall entry: not 0.01"
+[ "$(registry_value "$uninstall_key" InstallLocation)" = "$target" ] ||
+    fail "uninstall entry: no InstallLocation"
+[ -n "$(registry_value "$uninstall_key" EstimatedSize)" ] || fail "uninstall entry: no EstimatedSize"
+if [ -f docs/handleiding.html ]; then
+    [ -f "$installed/doc/handleiding.html" ] || fail "the guide is not installed"
+    [ "$(registry_value "$uninstall_key" HelpLink)" = "$target\\doc\\handleiding.html" ] ||
+        fail "uninstall entry: no HelpLink to the guide"
+fi
+echo "installed: Qt's licences and notices, the manifest, version 0.01 from DORQ, a 256 pixel" \
+     "icon, the uninstall entry, Dutch Start menu entries"
 # Only what the installer put there: no Qt or runtime from the build tree or the environment.
 unset QT_PLUGIN_PATH QT_QPA_PLATFORM QT_QPA_PLATFORM_PLUGIN_PATH
 version=$(tools/wine-run "$build/std_handles.exe" "$target\\bin\\dorq-pulse.exe" --version)
@@ -171,18 +217,26 @@ status=0
 wait "$program" || status=$?
 [ "$status" -eq 0 ] || { echo "installed program ended with $status" >&2; exit 1; }
 echo "installed program started and closed cleanly"
+# What the program itself kept for the user must be there, or the check after proves nothing.
+registry_has 'HKCU\Software\dorq-pulse' || fail "the program remembered nothing in the registry"
 "$wine" "$target\\Uninstall.exe" /S
 # The uninstaller runs from a copy of itself in the temporary folder, so that it can delete
 # the original: it returns at once and works on.
-for _ in $(seq 150); do
-    [ -e "$installed/bin/dorq-pulse.exe" ] || [ -e "$menu" ] || break
-    sleep 0.2
+left_behind() {
+    [ -e "$installed/bin/dorq-pulse.exe" ] && echo "$installed/bin/dorq-pulse.exe"
+    [ -e "$menu" ] && echo "$menu"
+    for key in "$uninstall_key" 'HKLM\Software\DORQ' 'HKCU\Software\dorq-pulse'; do
+        registry_has "$key" && echo "$key"
+    done
+    return 0
+}
+for _ in $(seq 60); do
+    [ -z "$(left_behind)" ] && break
+    sleep 0.5
 done
-if [ -e "$installed/bin/dorq-pulse.exe" ] || [ -e "$menu" ]; then
-    echo "the uninstaller left the program or its Start menu entry behind" >&2
-    exit 1
-fi
-echo "uninstalled: $target and its Start menu entry are gone"
+[ -z "$(left_behind)" ] || fail "the uninstaller left $(left_behind)"
+ls "$appdata"/journal-*.csv >/dev/null || fail "the uninstaller took the journals in $appdata"
+echo "uninstalled: $target, its Start menu entries and registry keys are gone, the journals stay"
 finish_stage
 
 echo "Times on this machine:"

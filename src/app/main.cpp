@@ -4,7 +4,7 @@
 #include "dorq_version.h"
 #include "main_window.h"
 #include "program_options.h"
-#include "serial_error.h"
+#include "failure.h"
 
 #include <QApplication>
 #include <cstdio>

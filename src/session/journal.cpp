@@ -1,6 +1,7 @@
 #include "journal.h"
 
-#include "serial_error.h"
+#include "error_words.h"
+#include "failure.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -157,7 +158,7 @@ QString resultText(const PressResult &r)
     case PressResult::Outcome::Failed:
         break;
     }
-    return QStringLiteral("error %1: %2").arg(r.errorNumber).arg(r.errorText);
+    return QStringLiteral("error %1: %2").arg(r.error->number).arg(errorText(*r.error));
 }
 
 } // namespace

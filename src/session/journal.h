@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pulse_dispatch.h"
+#include "press_result.h"
 #include "reporter.h"
 
 #include <QByteArray>
@@ -19,7 +19,7 @@ class AppendFile;
 // Evidence of every press, sent or not: one CSV row per press appended to a file, each row
 // handed to the system with one write before the press returns, the file synced to disk
 // within a second by a thread of its own, so that a slow disk delays no press.
-class Journal : public PressListener
+class Journal
 {
 public:
     static const QByteArray Header; // "time,run,seq,channel,record,port,device,result"
@@ -31,11 +31,11 @@ public:
     static QString defaultDirectory();
     static QString dailyName(const QDate &date);
 
-    ~Journal() override; // syncs what was written
+    ~Journal(); // syncs what was written
 
     // Failures are told once, and again only after a row has been written in between.
     void setReporter(ErrorReporter *reporter) { m_reporter = reporter; }
-    void pressed(const PressResult &result) override;
+    void pressed(const PressResult &result);
     QString runId() const { return m_run; }
 
 private:

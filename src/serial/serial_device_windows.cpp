@@ -136,8 +136,12 @@ private:
         dcb.fOutX = dcb.fInX = dcb.fNull = dcb.fAbortOnError = FALSE;
         dcb.fDtrControl = request.dtr ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
         dcb.fRtsControl = request.rts ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
-        if (!::SetCommState(m_port, &dcb))
-            throw SerialError(windowsError(ErrorStep::Settings, ::GetLastError(), m_name));
+        if (!::SetCommState(m_port, &dcb)) {
+            Error e = windowsError(ErrorStep::Settings, ::GetLastError(), m_name);
+            if (e.kind == ErrorKind::Other)
+                e.kind = ErrorKind::Refused;
+            throw SerialError(std::move(e));
+        }
         // Reads return at once (nothing is read); a write gets twice a line's time at this
         // speed, enough for a far end that reads, counted here, not by the driver.
         m_lineMs = DWORD(std::max(20, 2 * 16 * 11 * 1000 / s.baudRate));
@@ -155,15 +159,16 @@ private:
         pending.hEvent = m_written;
         DWORD taken = 0;
         bool done = ::WriteFile(m_port, bytes.constData(), DWORD(bytes.size()), &taken, &pending);
+        bool cancelled = false;
         if (!done && ::GetLastError() == ERROR_IO_PENDING) {
             if (::WaitForSingleObject(m_written, m_lineMs) == WAIT_TIMEOUT)
-                ::CancelIoEx(m_port, &pending);
+                cancelled = ::CancelIoEx(m_port, &pending);
             done = ::GetOverlappedResult(m_port, &pending, &taken, TRUE);
         }
         if (done && taken == DWORD(bytes.size()))
             return taken;
         const DWORD number = done ? DWORD(WAIT_TIMEOUT) : ::GetLastError();
-        if (number == ERROR_OPERATION_ABORTED || number == WAIT_TIMEOUT)
+        if (number == WAIT_TIMEOUT || (cancelled && number == ERROR_OPERATION_ABORTED))
             return taken;
         const Error failure = windowsError(ErrorStep::Write, number, m_name);
         if (failure.kind == ErrorKind::NotTaken)

@@ -1,6 +1,7 @@
 // The program's start: the command line decides between the window and the console, and
 // which application object runs them.
 #include "console_front_end.h"
+#include "dorq_version.h"
 #include "main_window.h"
 #include "program_options.h"
 #include "failure.h"
@@ -132,7 +133,7 @@ int main(int argc, char **argv)
 {
     useParentConsole();
     QCoreApplication::setApplicationName(QStringLiteral("dorq-pulse"));
-    QCoreApplication::setApplicationVersion(DisplayVersion);
+    QCoreApplication::setApplicationVersion(QLatin1String(DisplayVersion));
     ParsedCommandLine parsed;
     std::unique_ptr<Journal> journal;
     {

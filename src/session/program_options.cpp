@@ -1,5 +1,6 @@
 #include "program_options.h"
 
+#include "dorq_version.h"
 #include "journal.h"
 
 #include <QCommandLineParser>
@@ -63,7 +64,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     if (parser.isSet(help))
         return {{}, 0, parser.helpText()};
     if (parser.isSet(version))
-        return {{}, 0, QStringLiteral("dorq-pulse %1\n").arg(DisplayVersion)};
+        return {{}, 0, QStringLiteral("dorq-pulse %1\n").arg(QLatin1String(DisplayVersion))};
     if (!parser.positionalArguments().isEmpty())
         return usageError(QStringLiteral("onbekend argument \"%1\"")
                               .arg(parser.positionalArguments().constFirst()));

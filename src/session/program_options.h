@@ -6,8 +6,6 @@
 
 namespace dorq {
 
-inline const QString DisplayVersion = QStringLiteral("0.01");
-
 struct ProgramOptions
 {
     bool headless = false;

@@ -21,7 +21,7 @@ fi
 # socat: the virtual cable of the README.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
           libgtest-dev googletest libbenchmark-dev libfuse3-dev fuse3 fonts-dejavu-core
-          fonts-liberation2 dpkg-dev file socat)
+          fonts-liberation2 dpkg-dev file socat ccache)
 # Debian's own checks of the .deb and its AppStream metadata; only packaging needs them.
 if [ "${1:-}" = package ]; then
     packages+=(lintian appstream)
@@ -31,15 +31,22 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 
 # One configuration for starting, testing and packaging, so that switching rebuilds nothing.
-release=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DDORQ_WERROR=ON)
-sanitized=(-DCMAKE_BUILD_TYPE=Debug -DDORQ_WERROR=ON -DDORQ_SANITIZE=ON)
+# ccache is keyed on paths within the tree, so that a copy elsewhere hits what this one built.
+release=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DDORQ_WERROR=ON -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+sanitized=(-DCMAKE_BUILD_TYPE=Debug -DDORQ_WERROR=ON -DDORQ_SANITIZE=ON
+           -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 build() { # directory, cmake options
     local dir=$1
     shift
-    echo "building in $dir"
+    echo "building in $PWD/$dir"
     cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$dir"
+    CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1 cmake --build "$dir"
 }
+if [ "$(id -u)" -eq 0 ]; then
+    # Root's cache, in a place only root can make, which the test user only reads.
+    export CCACHE_DIR=/var/cache/dorq-pulse/ccache CCACHE_UMASK=022
+    install -d -m 755 "$CCACHE_DIR"
+fi
 configure() { build build "${release[@]}"; }
 
 # The tests run as an ordinary user: root passes file modes and exclusive locks that stop
@@ -64,20 +71,23 @@ run_tests() { # build directory, cmake options; ASAN_OPTIONS and UBSAN_OPTIONS p
     fi
     id -u "$tester" >/dev/null 2>&1 ||
         useradd --system --user-group --home-dir "$home" --shell /usr/sbin/nologin "$tester"
-    install -d -m 755 -o "$tester" -g "$tester" "$home"
-    # A fresh copy of the tree with its times kept, so that only what changed is rebuilt.
-    rm -rf "$home/tree"
-    mkdir -m 755 "$home/tree"
+    install -d -m 755 -o "$tester" -g "$tester" "$home" "$home/ccache-tmp"
+    # The tree afresh, with its times kept so that only what changed is rebuilt; the build
+    # folders inside it are the test user's.
+    install -d -m 755 "$home/tree"
+    find "$home/tree" -mindepth 1 -maxdepth 1 ! -name 'build*' -exec rm -rf {} +
     tar -C . --exclude=./.git --exclude='./build*' -cf - . | tar -C "$home/tree" -xf -
     chmod -R a+rX "$home/tree"
-    install -d -m 755 -o "$tester" -g "$tester" "$home/$dir"
+    install -d -m 755 -o "$tester" -g "$tester" "$home/tree/$dir"
     echo "as the ordinary user $tester in $home/tree"
     (cd "$home/tree" && runuser -u "$tester" -- env -u XDG_RUNTIME_DIR HOME="$home" \
-        bash -c "set -euo pipefail; $(declare -f build); build ../$dir $*; ctest --test-dir ../$dir \
-                 --output-on-failure --timeout 300 -j2 -LE root")
+        CCACHE_READONLY=1 CCACHE_TEMPDIR="$home/ccache-tmp" bash -c "set -euo pipefail
+            $(declare -f build)
+            build $dir $*
+            ctest --test-dir $dir --output-on-failure --timeout 300 -j2 -LE root")
     echo "the tests labelled root, as root"
-    ctest --test-dir "$home/$dir" --output-on-failure --timeout 300 -L root
-    chown -R "$tester:$tester" "$home/$dir/Testing"
+    ctest --test-dir "$home/tree/$dir" --output-on-failure --timeout 300 -L root
+    chown -R "$tester:$tester" "$home/tree/$dir/Testing"
 }
 
 mode=${1:-}

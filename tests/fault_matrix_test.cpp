@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <cerrno>
 #include <functional>
 #include <optional>
@@ -221,6 +222,8 @@ TEST(Faults, LocksEndWithTheProcessThatHeldThePort)
     QFile lock(lockFile);
     if (!lock.open(QIODevice::WriteOnly))
         GTEST_SKIP() << "no lock directory to write to";
+    // Also when a check fails: left behind, it would keep every user off this pty's number.
+    const auto removeLock = qScopeGuard([&] { lock.remove(); });
     QProcess gone;
     gone.start(QStringLiteral("true"));
     ASSERT_TRUE(gone.waitForStarted());
@@ -247,7 +250,6 @@ TEST(Faults, LocksEndWithTheProcessThatHeldThePort)
                 << qPrintable(rig.reporter.reports[0].text);
         }
     }
-    lock.remove();
 }
 
 TEST(Faults, AStreamFromThePeerIsDroppedNotHoarded)

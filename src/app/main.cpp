@@ -1,6 +1,7 @@
 // The program's start: the command line decides between the window and the console, and
 // which application object runs them.
 #include "console_front_end.h"
+#include "journal_place.h"
 #include "main_window.h"
 #include "program_options.h"
 #include "serial_error.h"
@@ -103,11 +104,11 @@ std::unique_ptr<Journal> openJournal(const ProgramOptions &options)
     case ProgramOptions::JournalKind::None:
         return nullptr;
     case ProgramOptions::JournalKind::File:
-        return Journal::toFile(options.journalFile);
+        return Journal::toNativeFile(options.journalFile);
     case ProgramOptions::JournalKind::Daily:
         break;
     }
-    return Journal::daily(Journal::defaultDirectory());
+    return Journal::daily(defaultJournalFolder());
 }
 
 } // namespace
@@ -122,7 +123,12 @@ int main(int argc, char **argv)
     {
         // Without a display yet, so that --help, --version and usage errors work anywhere.
         QCoreApplication parsing(argc, argv);
+#ifdef Q_OS_UNIX
+        // File names are bytes here; the locale's decoding could change them.
+        parsed = parseCommandLine(QCoreApplication::arguments(), {argv, argv + argc});
+#else
         parsed = parseCommandLine(QCoreApplication::arguments());
+#endif
         if (parsed.exitStatus >= 0) {
             printLines(parsed.exitStatus == 0 ? stdout : stderr, parsed.output);
             return parsed.exitStatus;

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "journal_messages.h"
 #include "serial_error.h"
 
 #include <QDateTime>
@@ -29,7 +30,9 @@ Session::Session(SessionOptions options, PulseView &view, ErrorReporter &reporte
       m_dispatch(m_clock, m_comm, view), m_journal(std::move(options.journal)), m_timer(this)
 {
     if (m_journal) {
-        m_journal->setReporter(&m_reporter);
+        m_journal->onFailure([this](const JournalFailure &failure) {
+            m_reporter.report(failure.number, journalFailureText(failure));
+        });
         m_dispatch.setListener(m_journal.get());
     }
     connect(&m_comm, &MsComm::portLost, this, [this](int number, const QString &text) {
@@ -53,6 +56,11 @@ Session::~Session()
 PressResult Session::press(int index)
 {
     return m_dispatch.channelPress(index);
+}
+
+bool Session::finishJournal()
+{
+    return !m_journal || m_journal->finish();
 }
 
 void Session::selectPort(int port)

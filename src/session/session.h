@@ -33,6 +33,8 @@ public:
     // Both throw what failed (SerialError), after the press is logged and journaled.
     PressResult press(int index);
     void selectPort(int port);
+    // Waits for the journal's rows to reach the disk: false when any was lost.
+    bool finishJournal();
 
     MsComm &comm() { return m_comm; }
     // True once the clock has seen a second begin: from then on every tick field counts

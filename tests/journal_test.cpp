@@ -2,16 +2,21 @@
 // the disk fills, the file goes away, or someone else laid out the path.
 #include "journal.h"
 #include "journal_place.h"
+#include "port_choice.h"
 #include "program_options.h"
 #include "support/csv.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace dorq;
@@ -206,4 +211,60 @@ TEST(Journal, TakesItsFileByteForByteAndRefusesWhatIsNoFile)
             EXPECT_EQ(e.failure.what, JournalFailure::What::NotAFile) << path.constData();
         }
     }
+}
+
+// Needs root: as an ordinary user a link reaches nothing that user could not reach anyway.
+TEST(Journal, AsRootFollowsNoLinkAnotherUserLaidOut)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    QTemporaryDir dir;
+    const QString target = dir.filePath("root-only");
+    const uid_t nobody = 65534;
+    const struct
+    {
+        const char *what;
+        uid_t folderOwner;
+        uid_t linkOwner;
+        bool followed;
+    } rows[] = {
+        {"another user's link", 0, nobody, false},
+        {"root's link in another user's folder", nobody, 0, false},
+        {"root's link in root's folder", 0, 0, true},
+    };
+    int n = 0;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        write(target, "secret\n");
+        const QByteArray folder = QFile::encodeName(dir.filePath(QString::number(++n)));
+        const QByteArray link = folder + "/j.csv";
+        ASSERT_EQ(::mkdir(folder.constData(), 0755), 0);
+        ASSERT_EQ(::chown(folder.constData(), row.folderOwner, row.folderOwner), 0);
+        ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), link.constData()), 0);
+        ASSERT_EQ(::lchown(link.constData(), row.linkOwner, row.linkOwner), 0);
+        try {
+            Journal::toNativeFile(link)->append(Row);
+            EXPECT_TRUE(row.followed);
+        } catch (const JournalOpenError &e) {
+            EXPECT_FALSE(row.followed);
+            EXPECT_EQ(e.failure.what, JournalFailure::What::UntrustedLink);
+        }
+        EXPECT_EQ(contents(target) == "secret\n", !row.followed);
+    }
+
+    // The settings likewise: read from, and written to, only where no other user laid a link.
+    const QString settings =
+        QSettings(QSettings::defaultFormat(), QSettings::UserScope, "dorq-pulse", "dorq-pulse")
+            .fileName();
+    QDir().mkpath(QFileInfo(settings).path());
+    write(target, "[ports]\nCOM1=/dev/planted\n");
+    QFile::remove(settings);
+    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(settings)), 0);
+    ASSERT_EQ(::lchown(QFile::encodeName(settings).constData(), nobody, nobody), 0);
+    PortChoice choice;
+    EXPECT_EQ(choice.device(1), PortChoice::defaultDevice(1));
+    EXPECT_EQ(choice.warnings().size(), 1);
+    choice.choose(2, "/dev/ttyACM3");
+    EXPECT_EQ(contents(target), "[ports]\nCOM1=/dev/planted\n");
+    QFile::remove(settings);
 }

@@ -1,12 +1,10 @@
 #pragma once
 
 #include "ms_comm.h"
-#include "pulse_dispatch.h"
 #include "serial_device.h"
 #include "serial_error.h"
 
 #include <QStringList>
-#include <deque>
 #include <memory>
 #include <string>
 
@@ -18,11 +16,13 @@ class RecordingDevice : public SerialDevice
 public:
     QStringList calls;
     QByteArray written;
-    QString failOn; // "open", "write", ... throws SerialError instead
+    QString failOn; // "open", "write", ... throws SerialError instead: "<step> kapot"
     bool open_ = false;
+    QString name;
 
     void open(const DeviceRequest &r) override
     {
+        name = r.name;
         record(
             QStringLiteral("open"),
             QStringLiteral("open %1 %2 %3").arg(r.name, r.dtr ? "dtr" : "-", r.rts ? "rts" : "-"));
@@ -46,8 +46,18 @@ private:
     void record(const QString &op, const QString &call)
     {
         calls << call;
-        if (op == failOn)
-            throw SerialError(2, QStringLiteral("%1 failed").arg(op));
+        if (op != failOn)
+            return;
+        Error e;
+        e.step = op == QLatin1String("open")    ? ErrorStep::Open
+                 : op == QLatin1String("write") ? ErrorStep::Write
+                                                : ErrorStep::ModemLine;
+        e.kind = ErrorKind::NotFound;
+        e.number = 2;
+        e.systemText = QStringLiteral("kapot");
+        e.device = name;
+        e.detail = op.toUpper();
+        throw SerialError(e);
     }
 };
 
@@ -108,19 +118,6 @@ private:
     {
         steps << QStringLiteral("%1=%2").arg(QLatin1String(name)).arg(value);
     }
-};
-
-// The window as the logic sees it.
-struct RecordingView : PulseView
-{
-    std::deque<std::string> log; // row 1 first
-    QString lastLine, status, clockText;
-    int clockUpdates = 0;
-
-    void insertLogRecord(const std::string &record) override { log.push_front(record); }
-    void setLastLine(const QString &text) override { lastLine = text; }
-    void setStatus(const QString &text) override { status = text; }
-    void setClockText(const QString &text) override { clockText = text, ++clockUpdates; }
 };
 
 } // namespace dorq::test

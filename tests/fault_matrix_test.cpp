@@ -84,7 +84,9 @@ struct Fault
 
 const Fault Faults[] = {
     {"device missing", [](FaultRig &r) { r.connectPort(1, {}), r.choose(1); }, ENOENT,
-     [](FaultRig &r) { r.connectPort(1, r.line(1).deviceName()); }, "bestaat niet"},
+     [](FaultRig &r) { r.connectPort(1, r.line(1).deviceName()); },
+     "bestaat niet. Controleer de kabel of adapter, of kies een ander apparaat met een "
+     "rechtsklik op COM1 of COM2."},
     {"not a terminal",
      [](FaultRig &r) {
          const QString plain = r.scratch.filePath("plain");

@@ -39,9 +39,9 @@ TEST(LineSettings, RefusesWhatItCannotDoAndNamesTheString)
             ADD_FAILURE() << "accepted \"" << bad << '"';
         } catch (const SerialError &e) {
             EXPECT_EQ(e.number(), ErrorNumber::InvalidPropertyValue);
-            EXPECT_TRUE(
-                e.text().contains(QLatin1Char('"') + QString::fromLatin1(bad) + QLatin1Char('"')))
-                << e.what();
+            EXPECT_TRUE(e.error().detail.contains(QLatin1Char('"') + QString::fromLatin1(bad) +
+                                                  QLatin1Char('"')))
+                << qPrintable(e.error().detail);
         }
     }
 }
@@ -106,45 +106,6 @@ TEST(SerialComponent, RefusesChangesWhileOpenAndOutputWhileClosed)
     comm.setPortOpen(false);
     comm.setPortOpen(false); // closing a closed port is harmless
     EXPECT_FALSE(comm.portOpen());
-}
-
-TEST(ErrorAdvice, TellsTheOperatorWhatToDoInTheSystemsOwnNumbers)
-{
-    const struct
-    {
-        int number;
-        bool lost;
-        const char *advice;
-    } rows[] = {
-#ifdef Q_OS_WIN
-        {5, false, "in gebruik door een ander programma"}, // ERROR_ACCESS_DENIED
-        {2, false, "Apparaat DEV bestaat niet"},
-        {2, false, "--com1 APPARAAT of --com2 APPARAAT, bijvoorbeeld --com1 COM3"},
-        {6, false, "DEV is geen seriele poort"},
-        {22, false, "De verbinding met DEV is weggevallen"},   // ERROR_BAD_COMMAND
-        {1167, false, "De verbinding met DEV is weggevallen"}, // ERROR_DEVICE_NOT_CONNECTED
-        {258, false, "leest. De poort blijft open"},           // WAIT_TIMEOUT
-#else
-        {EACCES, false, "groep dialout"},
-        {EBUSY, false, "in gebruik door een ander programma"},
-        {ENOENT, false, "Apparaat DEV bestaat niet"},
-        {ENOENT, false, "--com1 APPARAAT of --com2 APPARAAT, bijvoorbeeld --com1 /dev/ttyUSB0"},
-        {ENOTTY, false, "DEV is geen seriele poort"},
-        {EIO, false, "De verbinding met DEV is weggevallen"},
-        {EAGAIN, false, "leest. De poort blijft open"},
-#endif
-        {ErrorNumber::LineNotTaken, false, "De poort blijft open"},
-        {ErrorNumber::InvalidPropertyValue, true, "De verbinding met DEV is weggevallen"},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.number);
-        const QString shown =
-            withAdvice(SerialError(row.number, "Kan DEV niet openen: oorzaak"), "DEV", row.lost);
-        EXPECT_TRUE(shown.startsWith("Kan DEV niet openen: oorzaak\n\n")) << qPrintable(shown);
-        EXPECT_TRUE(shown.contains(row.advice)) << qPrintable(shown);
-    }
-    EXPECT_EQ(withAdvice(SerialError(ErrorNumber::InvalidPortNumber, "iets"), "DEV", false),
-              "iets");
 }
 
 TEST(PortNames, NameTheDeviceTheSystemOpens)

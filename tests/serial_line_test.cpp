@@ -1,4 +1,5 @@
 // The real serial device on pseudo-terminal pairs: what arrives at the peer is the truth.
+#include "error_words.h"
 #include "ms_comm.h"
 #include "port_selection.h"
 #include "serial_error.h"
@@ -15,11 +16,11 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <optional>
-#include <thread>
-#include <fcntl.h>
 #include <sys/ioctl.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace dorq;
@@ -114,8 +115,9 @@ TEST(SerialLine, FailedOpensSayWhatFailedOnWhichDevice)
         MsComm comm({{1, row.device}});
         const auto error = errorOf([&] { selectPort(comm, 1); });
         ASSERT_TRUE(error);
-        EXPECT_EQ(error->number(), row.number) << error->what();
-        EXPECT_TRUE(error->text().contains(row.says)) << error->what();
+        EXPECT_EQ(error->number(), row.number) << qPrintable(errorText(error->error()));
+        EXPECT_TRUE(errorText(error->error()).contains(row.says))
+            << qPrintable(errorText(error->error()));
         EXPECT_FALSE(comm.portOpen());
     }
     QDir::setCurrent(home);
@@ -130,8 +132,9 @@ TEST(SerialLine, APortHeldByAnotherOpenIsBusy)
     selectPort(holder, 1);
     const auto error = errorOf([&] { selectPort(second, 1); });
     ASSERT_TRUE(error);
-    EXPECT_EQ(error->number(), EBUSY) << error->what();
-    EXPECT_TRUE(error->text().contains(pty.deviceName().mid(5))) << error->what();
+    EXPECT_EQ(error->number(), EBUSY) << qPrintable(errorText(error->error()));
+    EXPECT_TRUE(errorText(error->error()).contains(pty.deviceName().mid(5)))
+        << qPrintable(errorText(error->error()));
     EXPECT_FALSE(second.portOpen());
     EXPECT_TRUE(holder.portOpen());
     EXPECT_EQ(pty.programDescriptors(), 1);
@@ -155,14 +158,14 @@ TEST(SerialLine, AHangUpClosesThePortAndIsReportedOnceWithoutSpinning)
     EXPECT_LT(cpu, 0.05);
     EXPECT_FALSE(comm.portOpen());
     EXPECT_EQ(pty.programDescriptors(), 0);
-    const int number = lost.first().at(0).toInt();
-    const QString text = lost.first().at(1).toString();
-    EXPECT_EQ(number, EIO);
-    EXPECT_TRUE(text.contains(pty.deviceName())) << qPrintable(text);
+    const Error error = lost.first().at(0).value<Error>();
+    EXPECT_EQ(error.number, EIO);
+    EXPECT_EQ(error.kind, ErrorKind::Lost);
+    EXPECT_EQ(error.device, pty.deviceName());
 
-    const auto error = errorOf([&] { comm.setOutput(Line); });
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->number(), ErrorNumber::PortNotOpen);
+    const auto closed = errorOf([&] { comm.setOutput(Line); });
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(closed->number(), ErrorNumber::PortNotOpen);
 }
 
 TEST(SerialLine, BytesFromTheFarEndAreDiscarded)
@@ -251,8 +254,9 @@ TEST(SerialLine, APartlyTakenLineIsCompletedBeforeTheNextAndNeverLeftHalf)
     SteeredTty::takeAtMost = 5;
     const auto partly = errorOf([&] { comm.setOutput(Line); });
     ASSERT_TRUE(partly);
-    EXPECT_EQ(partly->number(), ErrorNumber::LineNotTaken);
-    EXPECT_TRUE(partly->text().contains("maar 5 van de 16 bytes")) << partly->what();
+    EXPECT_EQ(partly->error().kind, ErrorKind::NotTaken);
+    EXPECT_TRUE(errorText(partly->error()).contains("maar 5 van de 16 bytes"))
+        << qPrintable(errorText(partly->error()));
     EXPECT_TRUE(comm.portOpen());
     comm.setOutput("1  10:20:30.13\r\n"); // the rest goes first
     EXPECT_EQ(pty.read(32), Line + "1  10:20:30.13\r\n");
@@ -266,7 +270,7 @@ TEST(SerialLine, APartlyTakenLineIsCompletedBeforeTheNextAndNeverLeftHalf)
     SteeredTty::failWith = EIO; // and then the line fails
     const auto failed = errorOf([&] { comm.setOutput(Line); });
     ASSERT_TRUE(failed);
-    EXPECT_EQ(failed->number(), EIO) << failed->what();
+    EXPECT_EQ(failed->number(), EIO) << qPrintable(errorText(failed->error()));
     EXPECT_FALSE(comm.portOpen());
 }
 
@@ -284,7 +288,8 @@ TEST(SerialLine, AClosingPortWithOutputLeftIsNotReopenedUntilItIsDoneAndTheProgr
     EXPECT_LT(closing.elapsed(), 100) << "the close went on elsewhere";
     ASSERT_TRUE(busy);
     EXPECT_EQ(busy->number(), EBUSY);
-    EXPECT_TRUE(busy->text().contains("de vorige regels")) << busy->what();
+    EXPECT_TRUE(errorText(busy->error()).contains("de vorige regels"))
+        << qPrintable(errorText(busy->error()));
     EXPECT_FALSE(waitForClosingPorts(50));
     SteeredTty::closeMayEnd = true;
     EXPECT_TRUE(waitForClosingPorts(5000));

@@ -1,5 +1,7 @@
 // The pieces both front ends share: the command interpreter, the journal, the port choice.
 #include "command_interpreter.h"
+#include "error_words.h"
+#include "failure.h"
 #include "fakes.h"
 #include "journal.h"
 #include "journal_place.h"
@@ -27,7 +29,7 @@ using namespace dorq::test;
 
 namespace {
 
-struct SessionRig : ErrorReporter
+struct SessionRig
 {
     explicit SessionRig(std::unique_ptr<Journal> journal = nullptr)
     {
@@ -38,21 +40,107 @@ struct SessionRig : ErrorReporter
         options.now = [this] { return now; };
         options.device = std::move(fake);
         options.journal = std::move(journal);
-        session = std::make_unique<Session>(std::move(options), view, *this);
+        session = std::make_unique<Session>(std::move(options));
+        QObject::connect(session.get(), &Session::journalFailed,
+                         [this](int number, const QString &text) {
+                             reports << QString::number(number) + ' ' + text;
+                         });
     }
-    void report(int number, const QString &text) override
+    void ticks(int n)
     {
-        reports << QString::number(number) + ' ' + text;
+        for (int i = 0; i < n; ++i)
+            session->tick();
     }
 
     LocalSecond now = localSecond(2026, 12, 7, 10, 20, 30);
-    RecordingView view;
     RecordingDevice *device = nullptr;
     QStringList reports;
     std::unique_ptr<Session> session;
 };
 
 } // namespace
+
+TEST(Session, APressReturnsWhatBecameOfItsRecord)
+{
+    using Outcome = PressResult::Outcome;
+    SessionRig r;
+    PressResult first = r.session->press(0);
+    EXPECT_EQ(first.record, "1  00:00:00.00") << "before any tick";
+    EXPECT_EQ(first.outcome, Outcome::NoPort);
+    EXPECT_FALSE(first.error);
+    EXPECT_TRUE(r.device->written.isEmpty());
+
+    int clockTexts = 0;
+    QObject::connect(r.session.get(), &Session::clockTextChanged, [&] { ++clockTexts; });
+    EXPECT_EQ(r.session->selectPort(1).status, "PLC op COM1 9600,O,8,1");
+    r.ticks(13); // the first tick takes the second, twelve more count
+    const PressResult sent = r.session->press(4);
+    EXPECT_EQ(sent.outcome, Outcome::Sent);
+    EXPECT_EQ(std::make_pair(sent.port, sent.device), std::make_pair(1, QString("/dev/ttyUSB0")));
+    EXPECT_EQ(r.device->written, QByteArray("5  10:20:30.12\r\n"));
+    r.now = localSecond(2026, 12, 7, 10, 20, 31);
+    r.ticks(2);
+    EXPECT_EQ(r.session->press(7).record, "8  10:20:31.01");
+    EXPECT_EQ(clockTexts, 2) << "once per new second";
+    EXPECT_EQ(r.session->clockText(), "10:20:31");
+
+    r.device->failOn = "write";
+    const PressResult failed = r.session->press(5);
+    EXPECT_EQ(failed.outcome, Outcome::Failed);
+    ASSERT_TRUE(failed.error);
+    EXPECT_EQ(failed.error->step, ErrorStep::Write);
+    EXPECT_TRUE(failed.portOpen) << "the fake's failure leaves the port as it was";
+
+    r.device->failOn = "open";
+    const SelectResult refused = r.session->selectPort(2);
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->device, "/dev/ttyUSB1");
+    EXPECT_FALSE(r.session->comm().portOpen()) << "the first step closed COM1";
+    EXPECT_THROW(r.session->press(8), std::invalid_argument);
+}
+
+TEST(ErrorWords, SayWhatFailedAndWhatToDoInTheFrontEndsOwnTerms)
+{
+    const struct
+    {
+        ErrorKind kind;
+        ErrorStep step;
+        const char *text;
+        const char *advice;
+    } rows[] = {
+        {ErrorKind::Denied, ErrorStep::Open, "Kan DEV niet openen: oorzaak", "groep dialout"},
+        {ErrorKind::Busy, ErrorStep::Open,
+         "Kan DEV niet openen: oorzaak, in gebruik door minicom "
+         "(proces 42), volgens lockbestand /run/lock/LCK..x",
+         "in gebruik door een ander programma"},
+        {ErrorKind::NotFound, ErrorStep::Open, "Kan DEV niet openen: oorzaak",
+         "Apparaat DEV bestaat niet. Controleer de kabel of adapter, of KIES."},
+        {ErrorKind::NotSerial, ErrorStep::Open, "Kan DEV niet openen: oorzaak",
+         "DEV is geen seriele poort. Controleer het pad, of KIES."},
+        {ErrorKind::Lost, ErrorStep::Watch, "Verbinding met DEV verbroken: oorzaak", "weggevallen"},
+        {ErrorKind::NotTaken, ErrorStep::Write,
+         "Schrijven naar DEV mislukt: de andere kant leest niet en de uitvoerbuffer van het "
+         "systeem is vol; deze regel is niet verzonden.",
+         "De poort blijft open"},
+        {ErrorKind::Refused, ErrorStep::Settings,
+         "Kan de instellingen van DEV niet zetten: oorzaak", ""},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.text);
+        Error e;
+        e.kind = row.kind;
+        e.step = row.step;
+        e.number = 1;
+        e.systemText = "oorzaak";
+        e.device = "DEV";
+        if (row.kind == ErrorKind::Busy)
+            e.holder = "minicom", e.holderPid = 42, e.lockFile = "/run/lock/LCK..x";
+        EXPECT_EQ(errorText(e), row.text);
+        const QString advice = adviceFor(e, "KIES");
+        EXPECT_EQ(advice.isEmpty(), !*row.advice);
+        EXPECT_TRUE(advice.contains(row.advice)) << qPrintable(advice);
+    }
+}
 
 TEST(CommandInterpreter, AnswersEveryCommandInOneLine)
 {
@@ -67,8 +155,8 @@ TEST(CommandInterpreter, AnswersEveryCommandInOneLine)
         {"  COM2\t", "^ok PLC op COM2 9600,O,8,1$"},
         {"8", "^sent 8  00:00:00\\.00$"},
         {" 1 ", "^sent 1  00:00:00\\.00$"},
-        {"3", "^error 2: write failed$", "write"},
-        {"com1", "^error 2: open failed$", "open"},
+        {"3", "^error 2: Schrijven naar /dev/ttyUSB1 mislukt: kapot$", "write"},
+        {"com1", "^error 2: Kan /dev/ttyUSB0 niet openen: kapot$", "open"},
         {"9", "^error 380: unknown command \"9\"$"},
         {"0", "^error 380: unknown command \"0\"$"},
         {"  Kanaal 1 ", "^error 380: unknown command \"Kanaal 1\"$"},
@@ -86,6 +174,9 @@ TEST(CommandInterpreter, AnswersEveryCommandInOneLine)
             << qPrintable(answer);
     }
     EXPECT_EQ(rig.device->written, "8  00:00:00.00\r\n1  00:00:00.00\r\n");
+    rig.device->failOn = "open";
+    EXPECT_TRUE(interpreter.execute("com2").advice.contains("--com1 APPARAAT"))
+        << "a script's user is told of the options, not of a menu";
     EXPECT_FALSE(interpreter.allWent());
     EXPECT_FALSE(interpreter.quitRequested());
     EXPECT_TRUE(interpreter.execute(" QuIt ").line.isEmpty());
@@ -96,7 +187,13 @@ TEST(CommandInterpreter, AnswersEveryCommandInOneLine)
     clean.execute("com1");
     clean.execute("2");
     EXPECT_TRUE(clean.allWent());
-    const auto lost = clean.portLost(5, "Verbinding met /dev/ttyUSB0 verbroken: I/O");
+    Error io;
+    io.kind = ErrorKind::Lost;
+    io.step = ErrorStep::Watch;
+    io.number = 5;
+    io.systemText = "I/O";
+    io.device = "/dev/ttyUSB0";
+    const auto lost = clean.portLost(io);
     EXPECT_EQ(lost.line, "lost 5: Verbinding met /dev/ttyUSB0 verbroken: I/O");
     EXPECT_TRUE(lost.advice.contains("weggevallen"));
     EXPECT_FALSE(clean.allWent());
@@ -116,7 +213,7 @@ TEST(Journal, WritesOneRowPerPressWithTheTimeTheLineWent)
         rig.session->press(4);
         after = std::chrono::system_clock::now();
         rig.device->failOn = "write";
-        EXPECT_THROW(rig.session->press(7), SerialError);
+        EXPECT_EQ(rig.session->press(7).outcome, PressResult::Outcome::Failed);
         EXPECT_TRUE(rig.session->finishJournal());
         EXPECT_TRUE(rig.reports.isEmpty());
     }
@@ -140,7 +237,7 @@ TEST(Journal, WritesOneRowPerPressWithTheTimeTheLineWent)
     EXPECT_LE(atUs, duration_cast<microseconds>(after.time_since_epoch()).count());
     EXPECT_EQ(rows[0].mid(2), QStringList({"1", "1", "1  00:00:00.00", "", "", "no port"}));
     EXPECT_EQ(rows[2].mid(2, 5), QStringList({"3", "8", "8  00:00:00.00", "COM2", "/dev/ttyUSB1"}));
-    EXPECT_EQ(rows[2][7], "error 2: write failed");
+    EXPECT_EQ(rows[2][7], "error 2: Schrijven naar /dev/ttyUSB1 mislukt: kapot");
     for (const QStringList &row : rows)
         EXPECT_EQ(row[1], rows[0][1]) << "one run";
 }

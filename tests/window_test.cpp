@@ -1,5 +1,6 @@
 // The real window with the real serial component, driven as an operator would drive it.
 #include "layout_table.h"
+#include "failure.h"
 #include "serial_error.h"
 #include "window_rig.h"
 

@@ -4,7 +4,7 @@
 #include "journal_place.h"
 #include "main_window.h"
 #include "program_options.h"
-#include "serial_error.h"
+#include "failure.h"
 
 #include <QApplication>
 #include <cstdio>

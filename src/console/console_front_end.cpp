@@ -17,7 +17,7 @@ bool writeLine(std::FILE *to, const QString &text)
 } // namespace
 
 ConsoleFrontEnd::ConsoleFrontEnd(SessionOptions options, std::FILE *out, std::FILE *err)
-    : m_out(out), m_err(err), m_session(std::move(options), *this, *this), m_interpreter(m_session),
+    : m_out(out), m_err(err), m_session(std::move(options)), m_interpreter(m_session),
 #ifdef Q_OS_UNIX
       m_reader(std::make_unique<LineReader>(0))
 #else
@@ -33,9 +33,9 @@ ConsoleFrontEnd::ConsoleFrontEnd(SessionOptions options, std::FILE *out, std::FI
         writeLine(m_out, QStringLiteral("ready"));
         runWaiting();
     });
-    connect(&m_session, &Session::portLost, this, [this](int number, const QString &text) {
-        answer(m_interpreter.portLost(number, text));
-    });
+    connect(&m_session, &Session::portLost, this,
+            [this](const Error &error) { answer(m_interpreter.portLost(error)); });
+    connect(&m_session, &Session::journalFailed, this, &ConsoleFrontEnd::report);
 }
 
 void ConsoleFrontEnd::quit()

@@ -11,7 +11,7 @@ namespace dorq {
 
 // The tool without a window: commands from standard input, one answer per command on
 // standard output, diagnostics on standard error.
-class ConsoleFrontEnd : public QObject, private PulseView, private ErrorReporter
+class ConsoleFrontEnd : public QObject
 {
     Q_OBJECT
 public:
@@ -31,12 +31,7 @@ private:
     void answer(const CommandInterpreter::Answer &answer);
     void finish();
 
-    // Nothing to show without a window: answers say what happened.
-    void insertLogRecord(const std::string &) override {}
-    void setLastLine(const QString &) override {}
-    void setStatus(const QString &) override {}
-    void setClockText(const QString &) override {}
-    void report(int number, const QString &text) override;
+    void report(int number, const QString &text);
 
     std::FILE *m_out;
     std::FILE *m_err;

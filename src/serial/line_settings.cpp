@@ -15,8 +15,8 @@ constexpr std::array<int, 11> StandardRates = {110,  300,   600,   1200,  2400, 
 
 [[noreturn]] void refuse(const QString &text, const QString &why)
 {
-    throw SerialError(ErrorNumber::InvalidPropertyValue,
-                      QStringLiteral("Ongeldige poortinstelling \"%1\": %2").arg(text, why));
+    throw invalid(ErrorNumber::InvalidPropertyValue, {},
+                  QStringLiteral("Ongeldige poortinstelling \"%1\": %2").arg(text, why));
 }
 
 } // namespace

@@ -16,6 +16,15 @@ PortMap defaultPortMap()
 #endif
 }
 
+QString exampleDevice()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM3");
+#else
+    return QStringLiteral("/dev/ttyUSB0");
+#endif
+}
+
 QString devicePath(const QString &name)
 {
 #ifdef Q_OS_UNIX
@@ -47,9 +56,8 @@ namespace {
 void requireNonNegative(const char *property, int value)
 {
     if (value < 0)
-        throw SerialError(
-            ErrorNumber::InvalidPropertyValue,
-            QStringLiteral("Ongeldige %1 %2").arg(QLatin1String(property)).arg(value));
+        throw invalid(ErrorNumber::InvalidPropertyValue, {},
+                      QStringLiteral("Ongeldige %1 %2").arg(QLatin1String(property)).arg(value));
 }
 
 } // namespace
@@ -57,8 +65,8 @@ void requireNonNegative(const char *property, int value)
 void MsComm::refuseWhileOpen(const QString &what) const
 {
     if (m_device->isOpen())
-        throw SerialError(ErrorNumber::OperationWhileOpen,
-                          QStringLiteral("%1 kan niet terwijl %2 open is").arg(what, deviceName()));
+        throw invalid(ErrorNumber::OperationWhileOpen, deviceName(),
+                      QStringLiteral("%1 kan niet terwijl %2 open is").arg(what, deviceName()));
 }
 
 void MsComm::setPortOpen(bool open)
@@ -70,19 +78,18 @@ void MsComm::setPortOpen(bool open)
     refuseWhileOpen(QStringLiteral("Openen"));
     const QString name = m_ports.value(m_commPort);
     if (name.isEmpty())
-        throw SerialError(ErrorNumber::InvalidPropertyValue,
-                          QStringLiteral("Geen apparaat opgegeven voor COM%1").arg(m_commPort));
+        throw invalid(ErrorNumber::InvalidPropertyValue, {},
+                      QStringLiteral("Geen apparaat opgegeven voor COM%1").arg(m_commPort));
     try {
         m_device->open({deviceName(), m_settings, m_dtr, m_rts});
     } catch (const SerialError &e) {
-        // "plc" means /dev/plc; say so when the user probably meant the file right here.
+        // "plc" means /dev/plc: point at the file right here that was probably meant.
         const bool bare = devicePath(name) == QStringLiteral("/dev/") + name;
-        if (e.number() != ENOENT || !bare || !QFileInfo::exists(name))
+        if (e.error().kind != ErrorKind::NotFound || !bare || !QFileInfo::exists(name))
             throw;
-        throw SerialError(e.number(),
-                          QStringLiteral("%1 (een naam zonder pad wordt in /dev gezocht; "
-                                         "bedoelt u ./%2?)")
-                              .arg(e.text(), name));
+        Error error = e.error();
+        error.suggestion = QStringLiteral("./") + name;
+        throw SerialError(std::move(error));
     }
 }
 
@@ -95,8 +102,8 @@ void MsComm::setCommPort(int port)
 {
     refuseWhileOpen(QStringLiteral("Poortnummer wijzigen"));
     if (!m_ports.contains(port))
-        throw SerialError(ErrorNumber::InvalidPortNumber,
-                          QStringLiteral("Ongeldig poortnummer %1").arg(port));
+        throw invalid(ErrorNumber::InvalidPortNumber, {},
+                      QStringLiteral("Ongeldig poortnummer %1").arg(port));
     m_commPort = port;
 }
 
@@ -134,8 +141,8 @@ void MsComm::setRThreshold(int threshold)
 void MsComm::setOutput(const QByteArray &bytes)
 {
     if (!m_device->isOpen())
-        throw SerialError(ErrorNumber::PortNotOpen,
-                          QStringLiteral("Poort %1 is niet open").arg(deviceName()));
+        throw invalid(ErrorNumber::PortNotOpen, deviceName(),
+                      QStringLiteral("Poort %1 is niet open").arg(deviceName()));
     m_device->write(bytes);
 }
 

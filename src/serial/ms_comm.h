@@ -13,6 +13,8 @@ namespace dorq {
 // Port number to device name: 1 -> "/dev/ttyS0" and so on.
 using PortMap = QMap<int, QString>;
 PortMap defaultPortMap();
+// A device a user of this platform would name, for examples in advice: "/dev/ttyUSB0".
+QString exampleDevice();
 
 // Where the system finds a device name: on Unix a bare name such as "ttyUSB0" or "pts/3" is
 // under /dev, "./x" and "../x" are relative to the working directory, "/..." is a path.
@@ -51,7 +53,7 @@ public:
 
 signals:
     // The open port failed on its own (unplugged, far end gone); it is closed now.
-    void portLost(int number, const QString &text);
+    void portLost(const dorq::Error &error);
 
 private:
     void refuseWhileOpen(const QString &what) const;

@@ -35,9 +35,57 @@ QString systemText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-SerialError systemError(int error, const QString &what)
+ErrorKind kindOf(int error)
 {
-    return SerialError(error, QStringLiteral("%1: %2").arg(what, systemText(error)));
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return ErrorKind::NotFound;
+    case EACCES:
+    case EPERM:
+        return ErrorKind::Denied;
+    case EBUSY:
+        return ErrorKind::Busy;
+    case ENOTTY:
+        return ErrorKind::NotSerial;
+    case EAGAIN:
+        return ErrorKind::NotTaken;
+    case EIO: // a failed write with EIO is the same loss, noticed at a press
+        return ErrorKind::Lost;
+    default:
+        return ErrorKind::Other;
+    }
+}
+
+SerialError systemError(int error, ErrorStep step, const QString &device)
+{
+    Error e;
+    e.kind = kindOf(error);
+    e.step = step;
+    e.number = error;
+    e.systemText = systemText(error);
+    e.device = device;
+    return SerialError(std::move(e));
+}
+
+// Who holds a port, where the system says.
+struct Holder
+{
+    QString program;
+    long pid = 0;
+    QString lockFile;
+};
+
+SerialError busy(const QString &device, const Holder &holder = {}, ErrorKind kind = ErrorKind::Busy)
+{
+    SerialError failure = systemError(EBUSY, ErrorStep::Open, device);
+    Error e = failure.error();
+    e.kind = kind;
+    e.holder = holder.program;
+    e.holderPid = holder.pid;
+    e.lockFile = holder.lockFile;
+    return SerialError(std::move(e));
 }
 
 // Closes a descriptor unless it is handed on: every early throw in open() lets go of it.
@@ -118,8 +166,8 @@ termios lineFor(termios tio, const LineSettings &s, const QString &name)
     }
     // A UART sends 1.5 stop bits where 2 are asked with 5 data bits; nowhere else.
     if (s.stopBits == LineSettings::StopBits::OneAndHalf && s.dataBits != 5)
-        throw SerialError(ErrorNumber::InvalidPropertyValue,
-                          QStringLiteral("1,5 stopbit kan %1 alleen met 5 databits").arg(name));
+        throw invalid(ErrorNumber::InvalidPropertyValue, name,
+                      QStringLiteral("1,5 stopbit kan %1 alleen met 5 databits").arg(name));
     if (s.stopBits != LineSettings::StopBits::One)
         tio.c_cflag |= CSTOPB;
     tio.c_cc[VMIN] = 0;
@@ -135,18 +183,18 @@ bool isPtySlave(dev_t device)
     return major(device) >= 136 && major(device) <= 143;
 }
 
-QString processName(long pid)
+Holder processHolder(long pid)
 {
     QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-    if (!comm.open(QIODevice::ReadOnly))
-        return QStringLiteral("proces %1").arg(pid);
-    return QStringLiteral("%1 (proces %2)")
-        .arg(QString::fromLocal8Bit(comm.readAll().trimmed()))
-        .arg(pid);
+    Holder holder;
+    holder.pid = pid;
+    if (comm.open(QIODevice::ReadOnly))
+        holder.program = QString::fromLocal8Bit(comm.readAll().trimmed());
+    return holder;
 }
 
 // Who holds an advisory lock on the device, from the kernel's own list.
-QString lockHolder(const QByteArray &path)
+Holder lockHolder(const QByteArray &path)
 {
     struct stat st
     {
@@ -161,7 +209,7 @@ QString lockHolder(const QByteArray &path)
     for (const QByteArray &line : locks.readAll().split('\n')) {
         const QList<QByteArray> f = line.simplified().split(' ');
         if (f.size() >= 6 && f[1] == "FLOCK" && f[5] == node)
-            return processName(f[4].toLong());
+            return processHolder(f[4].toLong());
     }
     return {};
 }
@@ -169,7 +217,7 @@ QString lockHolder(const QByteArray &path)
 // Programs that mark a port with a lock file (minicom, QSerialPort's users) hold it while
 // the process named in the file lives. A file whose process is gone is stale: it blocks
 // nothing, whoever left it.
-QString lockFileHolder(const QString &canonicalPath)
+Holder lockFileHolder(const QString &canonicalPath)
 {
     if (!canonicalPath.startsWith(QLatin1String("/dev/")))
         return {};
@@ -181,7 +229,9 @@ QString lockFileHolder(const QString &canonicalPath)
     const long pid = lock.readLine(64).trimmed().toLong();
     if (pid <= 0 || pid == ::getpid() || (::kill(pid_t(pid), 0) != 0 && errno == ESRCH))
         return {};
-    return QStringLiteral("%1, volgens lockbestand %2").arg(processName(pid), file);
+    Holder holder = processHolder(pid);
+    holder.lockFile = file;
+    return holder;
 }
 
 // Ports whose last close is still under way on a thread of its own, waiting in the kernel for
@@ -208,19 +258,14 @@ public:
     {
         close();
         m_name = request.name;
-        const QString cannotOpen = QStringLiteral("Kan %1 niet openen").arg(m_name);
         const QByteArray path = QFile::encodeName(m_name);
-        const auto busy = [&](const QString &holder) {
-            return SerialError(
-                EBUSY, QStringLiteral("%1: %2%3")
-                           .arg(cannotOpen, systemText(EBUSY),
-                                holder.isEmpty() ? QString()
-                                                 : QStringLiteral(", in gebruik door ") + holder));
+        const auto failed = [this](int error) {
+            return systemError(error, ErrorStep::Open, m_name);
         };
 
-        const QString held = lockFileHolder(QFileInfo(m_name).canonicalFilePath());
-        if (!held.isEmpty())
-            throw busy(held);
+        const Holder held = lockFileHolder(QFileInfo(m_name).canonicalFilePath());
+        if (held.pid)
+            throw busy(m_name, held);
         // An open would wait in the kernel until that close is done: seconds, on a real line.
         struct stat node
         {
@@ -228,28 +273,28 @@ public:
         if (::stat(path.constData(), &node) == 0 && S_ISCHR(node.st_mode)) {
             const std::lock_guard<std::mutex> lock(closing().mutex);
             if (closing().devices.count(node.st_rdev))
-                throw busy(QStringLiteral("de vorige regels, die nog de lijn op gaan; kies de "
-                                          "poort over enkele seconden opnieuw"));
+                throw busy(m_name, {}, ErrorKind::StillClosing);
         }
         OwnedFd fd{::open(path.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK)};
         if (fd.fd < 0) {
             const int error = errno;
-            throw error == EBUSY ? busy(lockHolder(path)) : systemError(error, cannotOpen);
+            throw error == EBUSY ? busy(m_name, lockHolder(path)) : failed(error);
         }
         termios tio{};
         if (::tcgetattr(fd.fd, &tio) != 0)
-            throw systemError(errno, cannotOpen);
+            throw failed(errno);
         unsigned int ptyNumber = 0;
-        if (::ioctl(fd.fd, TIOCGPTN, &ptyNumber) == 0)
-            throw SerialError(ENOTTY,
-                              QStringLiteral("%1: geen seriele lijn maar de masterkant van een "
-                                             "pseudo-terminal; gebruik de andere kant (/dev/pts/N)")
-                                  .arg(cannotOpen));
+        if (::ioctl(fd.fd, TIOCGPTN, &ptyNumber) == 0) {
+            SerialError master = failed(ENOTTY);
+            Error e = master.error();
+            e.detail = QStringLiteral("ptmx");
+            throw SerialError(std::move(e));
+        }
         // flock ends with the process that holds the port, however it ends.
         if (::flock(fd.fd, LOCK_EX | LOCK_NB) != 0) {
             if (errno == EWOULDBLOCK)
-                throw busy(lockHolder(path));
-            throw systemError(errno, cannotOpen);
+                throw busy(m_name, lockHolder(path));
+            throw failed(errno);
         }
         // TIOCEXCL also keeps out programs that take no flock, but a pty slave keeps it after
         // its last close for as long as the master lives, shutting out every later open but
@@ -258,9 +303,9 @@ public:
         {
         };
         if (::fstat(fd.fd, &opened) != 0)
-            throw systemError(errno, cannotOpen);
+            throw failed(errno);
         if (!isPtySlave(opened.st_rdev) && ::ioctl(fd.fd, TIOCEXCL) != 0)
-            throw systemError(errno, cannotOpen);
+            throw failed(errno);
 
         // A line already at these settings is left alone. TCSETS rather than tcsetattr():
         // glibc's reads the settings back and fails with EINVAL when a pseudo-terminal, which
@@ -269,8 +314,10 @@ public:
         termios wanted = lineFor(tio, request.settings, m_name);
         if (!sameSettings(tio, wanted) && ::ioctl(fd.fd, TCSETS, &wanted) != 0) {
             const int error = errno;
-            throw systemError(error,
-                              QStringLiteral("Kan de instellingen van %1 niet zetten").arg(m_name));
+            SerialError refused = systemError(error, ErrorStep::Settings, m_name);
+            Error e = refused.error();
+            e.kind = ErrorKind::Refused;
+            throw SerialError(std::move(e));
         }
 
         m_fd = fd.release();
@@ -361,16 +408,13 @@ private:
     // failure leaves the line in an unknown state, and the port is closed.
     [[noreturn]] void failWrite(int error, int taken, qsizetype size)
     {
-        if (error == EAGAIN)
-            throw lineNotTaken(m_name, taken == 0
-                                           ? QStringLiteral("deze regel is niet verzonden")
-                                           : QStringLiteral("het systeem nam maar %1 van de %2 "
-                                                            "bytes van deze regel; de rest volgt "
-                                                            "zodra er weer ruimte is")
-                                                 .arg(taken)
-                                                 .arg(size));
-        const SerialError failure =
-            systemError(error, QStringLiteral("Schrijven naar %1 mislukt").arg(m_name));
+        SerialError failure = systemError(error, ErrorStep::Write, m_name);
+        if (error == EAGAIN) {
+            Error e = failure.error();
+            e.taken = taken;
+            e.size = int(size);
+            throw SerialError(std::move(e));
+        }
         close();
         throw failure;
     }
@@ -409,8 +453,11 @@ private:
             errno == EINVAL)
             return;
         const int error = errno;
-        throw systemError(
-            error, QStringLiteral("Kan %1 op %2 niet zetten").arg(QLatin1String(lineName), m_name));
+        SerialError refused = systemError(error, ErrorStep::ModemLine, m_name);
+        Error e = refused.error();
+        e.kind = ErrorKind::Refused;
+        e.detail = QLatin1String(lineName);
+        throw SerialError(std::move(e));
     }
 
     // Nothing is ever read: what the far end sends is dropped. The read side is also where
@@ -434,10 +481,10 @@ private:
                 if (::tcgetattr(m_fd, &tio) != 0)
                     error = errno; // a hung-up terminal says why here
             }
-            const SerialError lostError =
-                systemError(error, QStringLiteral("Verbinding met %1 verbroken").arg(m_name));
+            Error lostError = systemError(error, ErrorStep::Watch, m_name).error();
+            lostError.kind = ErrorKind::Lost;
             close();
-            emit lost(lostError.number(), lostError.text());
+            emit lost(lostError);
             return;
         }
     }

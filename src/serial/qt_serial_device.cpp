@@ -62,6 +62,31 @@ int windowsErrorNumber(const QSerialPort &port)
     }
 }
 
+ErrorKind kindOf(int number)
+{
+    switch (number) {
+    case ERROR_NOT_READY:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+        return ErrorKind::Lost;
+    case ERROR_ACCESS_DENIED: // Windows opens a COM port for one program at a time
+    case ERROR_SHARING_VIOLATION:
+        return ErrorKind::Busy;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+        return ErrorKind::NotFound;
+    case ERROR_INVALID_HANDLE: // a file, not a port
+    case ERROR_INVALID_FUNCTION:
+        return ErrorKind::NotSerial;
+    case WAIT_TIMEOUT:
+        return ErrorKind::NotTaken;
+    default:
+        return ErrorKind::Other;
+    }
+}
+
 class QtSerialDevice final : public SerialDevice
 {
 public:
@@ -87,7 +112,7 @@ public:
         m_lineMs = std::max(20, 2 * 16 * 11 * 1000 / request.settings.baudRate);
         ::SetLastError(0);
         if (!m_port.open(QIODevice::ReadWrite))
-            throw failure(QStringLiteral("Kan %1 niet openen").arg(m_name));
+            throw failure(ErrorStep::Open);
         try {
             setLine(&QSerialPort::setDataTerminalReady, request.dtr, "DTR");
             setLine(&QSerialPort::setRequestToSend, request.rts, "RTS");
@@ -131,15 +156,14 @@ public:
     {
         const Busy busy(m_busy);
         if (m_port.bytesToWrite() > 0 && !m_port.waitForBytesWritten(m_lineMs))
-            failWrite(QStringLiteral("deze regel is niet verzonden"));
+            failWrite();
         m_port.clearError();
         ::SetLastError(0);
         m_sinceWrite.start();
         if (m_port.write(bytes) == bytes.size() && m_port.flush() &&
             (m_port.bytesToWrite() == 0 || m_port.waitForBytesWritten(m_lineMs)))
             return;
-        failWrite(QStringLiteral("de regel is nog bij het systeem en gaat weg zodra de "
-                                 "andere kant leest"));
+        failWrite();
     }
 
 private:
@@ -153,11 +177,19 @@ private:
 
     // A line the system did not complete in time leaves the port open; any other failure
     // leaves it in an unknown state, and the port is closed.
-    [[noreturn]] void failWrite(const QString &consequence)
+    [[noreturn]] void failWrite()
     {
-        if (m_port.error() == QSerialPort::TimeoutError)
-            throw lineNotTaken(m_name, consequence);
-        const SerialError error = failure(QStringLiteral("Schrijven naar %1 mislukt").arg(m_name));
+        if (m_port.error() == QSerialPort::TimeoutError) {
+            Error e;
+            e.kind = ErrorKind::NotTaken;
+            e.step = ErrorStep::Write;
+            e.number = WAIT_TIMEOUT;
+            e.systemText = m_port.errorString();
+            e.device = m_name;
+            e.size = 16;
+            throw SerialError(std::move(e));
+        }
+        const SerialError error = failure(ErrorStep::Write);
         m_port.close();
         throw error;
     }
@@ -171,10 +203,10 @@ private:
         // on the first so that it is reported once and nothing spins.
         // Nobody called the system just now: its last error may be anybody's.
         ::SetLastError(0);
-        const SerialError lostError =
-            failure(QStringLiteral("Verbinding met %1 verbroken").arg(m_name));
+        Error lostError = failure(ErrorStep::Watch).error();
+        lostError.kind = ErrorKind::Lost;
         m_port.close();
-        emit lost(lostError.number(), lostError.text());
+        emit lost(lostError);
     }
 
     using LineSetter = bool (QSerialPort::*)(bool);
@@ -187,17 +219,25 @@ private:
         // Virtual cables have no modem lines (the system answers ERROR_NOT_SUPPORTED); that
         // is no reason to refuse the port.
         if (!(m_port.*set)(on) && m_port.error() != QSerialPort::UnsupportedOperationError &&
-            ::GetLastError() != ERROR_NOT_SUPPORTED)
-            throw failure(
-                QStringLiteral("Kan %1 op %2 niet zetten").arg(QLatin1String(line), m_name));
+            ::GetLastError() != ERROR_NOT_SUPPORTED) {
+            Error e = failure(ErrorStep::ModemLine).error();
+            e.kind = ErrorKind::Refused;
+            e.detail = QLatin1String(line);
+            throw SerialError(std::move(e));
+        }
         m_port.clearError();
     }
 
     // Read before anything else can touch the thread's last error.
-    SerialError failure(const QString &what) const
+    SerialError failure(ErrorStep step) const
     {
-        const int number = windowsErrorNumber(m_port);
-        return SerialError(number, QStringLiteral("%1: %2").arg(what, m_port.errorString()));
+        Error e;
+        e.number = windowsErrorNumber(m_port);
+        e.kind = kindOf(e.number);
+        e.step = step;
+        e.systemText = m_port.errorString();
+        e.device = m_name;
+        return SerialError(std::move(e));
     }
 
     QSerialPort m_port;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "line_settings.h"
+#include "serial_error.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -32,7 +33,7 @@ public:
     virtual void setRts(bool on) = 0;
     // Hands all bytes to the operating system before returning, or throws. Nothing is
     // queued in the program: when the system cannot take the bytes (the far end does not
-    // read) this throws ErrorNumber::LineNotTaken and the port stays open; when it takes only
+    // read) this throws ErrorKind::NotTaken and the port stays open; when it takes only
     // part of them, it throws the same, and the rest (less than one line) goes out before
     // anything else as soon as the system takes it. Any other failure closes the port.
     virtual void write(const QByteArray &bytes) = 0;
@@ -40,7 +41,7 @@ public:
 signals:
     // The device failed while open and nobody was calling it (unplugged, hung up). It is
     // closed already when this is emitted, and it is emitted once per open.
-    void lost(int number, const QString &text);
+    void lost(const dorq::Error &error);
 };
 
 // termios on Unix, QSerialPort where the platform needs it.

@@ -1,34 +1,68 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
-#include <cerrno>
 #include <stdexcept>
 
 namespace dorq {
 
-// A failure with a number and a text for the operator. The number is the operating
-// system's error code where there is one, else one of the ErrorNumber values.
-class Failure : public std::runtime_error
-{
-public:
-    Failure(int number, const QString &text)
-        : std::runtime_error(text.toStdString()), m_number(number), m_text(text)
-    {
-    }
-
-    int number() const { return m_number; }
-    QString text() const { return m_text; }
-
-private:
-    int m_number;
-    QString m_text;
+// What kind of failure, whatever the platform's number for it: the front ends choose their
+// words and advice by this.
+enum class ErrorKind {
+    NotFound,     // no such device
+    Denied,       // the user may not open it
+    Busy,         // another program holds it; `holder` names it when the system says who
+    StillClosing, // our own last close of it is still sending its output
+    NotSerial,    // a file, a folder, a pty master, the user's own terminal
+    NotTaken,     // the far end does not read: the line (or its rest) was not handed over
+    Lost,         // unplugged, hung up: the port is closed
+    Refused,      // the device refused the settings or a modem line
+    Invalid,      // the component's own: a property value or a call it refuses
+    Other,
 };
 
-// What the serial component raises when an operation cannot be carried out.
-class SerialError : public Failure
+// Where it failed, so that a message can say what was being done.
+enum class ErrorStep { Open, Settings, ModemLine, Write, Watch, Property };
+
+// One failure of the serial line, as a value. `number` is the system's own (errno, or
+// GetLastError on Windows) with `systemText` its own words for it, or one of ErrorNumber's
+// for the component's own failures, with `detail` saying what was refused.
+struct Error
+{
+    ErrorKind kind = ErrorKind::Other;
+    ErrorStep step = ErrorStep::Open;
+    int number = 0;
+    QString systemText;
+    QString device;
+
+    QString detail; // Invalid: what the component refused; NotSerial: why it is none
+    QString holder; // Busy: program name, or empty
+    qint64 holderPid = 0;
+    QString lockFile;   // Busy: the lock file that names the holder
+    int taken = 0;      // NotTaken: bytes of the line the system did take
+    int size = 0;       // NotTaken: bytes of the line
+    QString suggestion; // NotFound: a file of that name where the user probably meant it
+};
+
+} // namespace dorq
+
+Q_DECLARE_METATYPE(dorq::Error)
+
+namespace dorq {
+
+// What the serial component raises; the session turns it into a value for the front ends.
+class SerialError : public std::runtime_error
 {
 public:
-    using Failure::Failure;
+    explicit SerialError(Error error)
+        : std::runtime_error("serial line failure"), m_error(std::move(error))
+    {
+    }
+    const Error &error() const { return m_error; }
+    int number() const { return m_error.number; }
+
+private:
+    Error m_error;
 };
 
 // Numbers for failures that have no system error code; operators and manuals of serial
@@ -39,22 +73,9 @@ constexpr int OperationWhileOpen = 8000;
 constexpr int InvalidPortNumber = 8002;
 constexpr int PortNotOpen = 8012;
 constexpr int Internal = 51; // a programming error, which carries no number of its own
-// The far end did not take a line: the system's "try again" (EAGAIN) on Unix, its
-// WAIT_TIMEOUT on Windows, where the program waits a line's time for it.
-#ifdef _WIN32
-constexpr int LineNotTaken = 258;
-#else
-constexpr int LineNotTaken = EAGAIN;
-#endif
 } // namespace ErrorNumber
 
-// A line the far end did not take in time; `consequence` says what became of it.
-SerialError lineNotTaken(const QString &device, const QString &consequence);
-
-// What to do, for the failures an operator can mend; empty for the others. `device` is the
-// full path; `lostWhileOpen` when the port failed between presses.
-QString adviceFor(const SerialError &error, const QString &device, bool lostWhileOpen);
-// The error's own text followed by the advice.
-QString withAdvice(const SerialError &error, const QString &device, bool lostWhileOpen);
+// The component's own refusals.
+SerialError invalid(int number, const QString &device, const QString &detail);
 
 } // namespace dorq

@@ -1,16 +1,18 @@
 #include "command_interpreter.h"
 
-#include "port_selection.h"
-#include "serial_error.h"
+#include "error_words.h"
 #include "session.h"
 
 namespace dorq {
 
 namespace {
 
-QString errorLine(const Failure &e)
+// A script's user points a port elsewhere on the command line.
+QString chooseAnother()
 {
-    return QStringLiteral("error %1: %2").arg(e.number()).arg(e.text());
+    return QStringLiteral("start het programma met --com1 APPARAAT of --com2 APPARAAT, "
+                          "bijvoorbeeld --com1 %1")
+        .arg(exampleDevice());
 }
 
 } // namespace
@@ -25,23 +27,21 @@ CommandInterpreter::Answer CommandInterpreter::execute(const QString &command)
         return {};
     }
     if (word == QLatin1String("com1") || word == QLatin1String("com2")) {
-        const int port = word.back().digitValue();
-        try {
-            m_session.selectPort(port);
-        } catch (const SerialError &e) {
-            return failure(errorLine(e), adviceFor(e, m_session.comm().deviceName(port), false));
-        }
-        return {QStringLiteral("ok ") + portStatusText(port), {}};
+        const SelectResult result = m_session.selectPort(word.back().digitValue());
+        if (result.error)
+            return failure(QStringLiteral("error"), *result.error);
+        return {QStringLiteral("ok ") + result.status, {}};
     }
     if (word.size() == 1 && word[0] >= QLatin1Char('1') && word[0] <= QLatin1Char('8')) {
-        try {
-            const PressResult result = m_session.press(word[0].digitValue() - 1);
-            const QString record = QString::fromStdString(result.record);
-            if (result.outcome == PressResult::Outcome::NoPort)
-                return failure(QStringLiteral("unsent %1: %2").arg(record, SelectPortWarning));
+        const PressResult result = m_session.press(word[0].digitValue() - 1);
+        const QString record = QString::fromStdString(result.record);
+        switch (result.outcome) {
+        case PressResult::Outcome::Sent:
             return {QStringLiteral("sent ") + record, {}};
-        } catch (const SerialError &e) {
-            return failure(errorLine(e), adviceFor(e, m_session.comm().deviceName(), false));
+        case PressResult::Outcome::NoPort:
+            return failure(QStringLiteral("unsent %1: %2").arg(record, SelectPortWarning));
+        case PressResult::Outcome::Failed:
+            return failure(QStringLiteral("error"), *result.error);
         }
     }
     return failure(QStringLiteral("error %1: unknown command \"%2\"")
@@ -49,10 +49,15 @@ CommandInterpreter::Answer CommandInterpreter::execute(const QString &command)
                        .arg(command.trimmed()));
 }
 
-CommandInterpreter::Answer CommandInterpreter::portLost(int number, const QString &text)
+CommandInterpreter::Answer CommandInterpreter::portLost(const Error &error)
 {
-    return failure(QStringLiteral("lost %1: %2").arg(number).arg(text),
-                   adviceFor(SerialError(number, text), m_session.comm().deviceName(), true));
+    return failure(QStringLiteral("lost"), error);
+}
+
+CommandInterpreter::Answer CommandInterpreter::failure(const QString &kind, const Error &error)
+{
+    return failure(QStringLiteral("%1 %2: %3").arg(kind).arg(error.number).arg(errorText(error)),
+                   adviceFor(error, chooseAnother()));
 }
 
 CommandInterpreter::Answer CommandInterpreter::failure(const QString &line, const QString &advice)

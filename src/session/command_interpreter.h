@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial_error.h"
+
 #include <QString>
 
 namespace dorq {
@@ -20,7 +22,7 @@ public:
     explicit CommandInterpreter(Session &session) : m_session(session) {}
 
     Answer execute(const QString &command);
-    Answer portLost(int number, const QString &text);
+    Answer portLost(const Error &error);
 
     bool quitRequested() const { return m_quit; }
     // Everything selected and sent: no error, unsent press or lost port in the run.
@@ -28,6 +30,7 @@ public:
 
 private:
     Answer failure(const QString &line, const QString &advice = {});
+    Answer failure(const QString &kind, const Error &error);
 
     Session &m_session;
     bool m_quit = false;

@@ -1,5 +1,6 @@
 #include "journal.h"
 
+#include "error_words.h"
 #include "journal_messages.h"
 #include "journal_place.h"
 
@@ -21,7 +22,7 @@ QString resultText(const PressResult &r)
     case PressResult::Outcome::Failed:
         break;
     }
-    return QStringLiteral("error %1: %2").arg(r.errorNumber).arg(r.errorText);
+    return QStringLiteral("error %1: %2").arg(r.error->number).arg(errorText(*r.error));
 }
 
 } // namespace

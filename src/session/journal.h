@@ -3,8 +3,8 @@
 #include "journal_failure.h"
 #include "journal_file.h"
 #include "journal_row.h"
-#include "pulse_dispatch.h"
-#include "serial_error.h"
+#include "failure.h"
+#include "press_result.h"
 
 #include <QDate>
 #include <QString>
@@ -24,7 +24,7 @@ public:
 
 // Evidence of every press, sent or not: one CSV row per press appended to a file, handed
 // over before the press returns, written and synced where no press waits for the disk.
-class Journal : public PressListener, private JournalFileListener
+class Journal : private JournalFileListener
 {
 public:
     // Appends to `path`, created if missing; throws JournalOpenError when it cannot.
@@ -42,7 +42,7 @@ public:
     void onFailure(FailureHandler handler) { m_onFailure = std::move(handler); }
 
     void append(const JournalRow &row);
-    void pressed(const PressResult &result) override;
+    void pressed(const PressResult &result);
     // Waits for every row to be written and synced: true when none was lost.
     bool finish();
     QString runId() const { return m_run; }

@@ -1,7 +1,8 @@
 #include "session.h"
 
 #include "journal_messages.h"
-#include "serial_error.h"
+#include "port_selection.h"
+#include "pulse_record.h"
 
 #include <QDateTime>
 
@@ -23,39 +24,50 @@ int msToNextTick()
 
 } // namespace
 
-Session::Session(SessionOptions options, PulseView &view, ErrorReporter &reporter, QObject *parent)
-    : QObject(parent), m_reporter(reporter), m_clock(std::move(options.now)),
+Session::Session(SessionOptions options, QObject *parent)
+    : QObject(parent), m_clock(std::move(options.now)),
       m_comm(std::move(options.ports),
              options.device ? std::move(options.device) : makeSystemSerialDevice()),
-      m_dispatch(m_clock, m_comm, view), m_journal(std::move(options.journal)), m_timer(this)
+      m_journal(std::move(options.journal)), m_timer(this)
 {
-    if (m_journal) {
+    if (m_journal)
         m_journal->onFailure([this](const JournalFailure &failure) {
-            m_reporter.report(failure.number, journalFailureText(failure));
+            report(failure.number, journalFailureText(failure));
         });
-        m_dispatch.setListener(m_journal.get());
-    }
-    connect(&m_comm, &MsComm::portLost, this, [this](int number, const QString &text) {
-        m_dispatch.portLost();
-        emit portLost(number, text);
-    });
+    connect(&m_comm, &MsComm::portLost, this, &Session::portLost);
 
     m_timer.setObjectName(QStringLiteral("Timer1"));
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setSingleShot(true);
-    connect(&m_timer, &QTimer::timeout, this, &Session::onTick);
+    connect(&m_timer, &QTimer::timeout, this, &Session::onTimer);
     m_timer.start(msToNextTick());
 }
 
 Session::~Session()
 {
-    m_dispatch.setListener(nullptr);
     m_comm.setPortOpen(false); // before the journal goes, which syncs what it wrote
 }
 
 PressResult Session::press(int index)
 {
-    return m_dispatch.channelPress(index);
+    PressResult result;
+    result.record = buildRecord(std::to_string(index + 1), m_clock.read());
+    if (m_comm.portOpen()) {
+        result.port = m_comm.commPort();
+        result.device = m_comm.deviceName();
+        try {
+            m_comm.setOutput(QByteArray::fromStdString(lineForm(result.record)));
+            result.outcome = PressResult::Outcome::Sent;
+        } catch (const SerialError &e) {
+            result.outcome = PressResult::Outcome::Failed;
+            result.error = e.error();
+        }
+    }
+    result.at = std::chrono::system_clock::now();
+    result.portOpen = m_comm.portOpen();
+    if (m_journal)
+        m_journal->pressed(result);
+    return result;
 }
 
 bool Session::finishJournal()
@@ -63,21 +75,44 @@ bool Session::finishJournal()
     return !m_journal || m_journal->finish();
 }
 
-void Session::selectPort(int port)
+SelectResult Session::selectPort(int port)
 {
-    m_dispatch.selectPort(port);
+    SelectResult result;
+    result.port = port;
+    try {
+        result.status = dorq::selectPort(m_comm, port);
+    } catch (const SerialError &e) {
+        result.error = e.error();
+        if (result.error->device.isEmpty())
+            result.error->device = m_comm.deviceName(port);
+    }
+    return result;
 }
 
-void Session::onTick()
+bool Session::tick()
 {
-    try {
-        // The first tick takes the second from nothing; the next new second is a real one.
-        if (m_dispatch.tick() && m_secondsBegun < 2 && ++m_secondsBegun == 2)
-            emit ready();
-    } catch (const std::exception &e) {
-        m_reporter.report(ErrorNumber::Internal, QString::fromLocal8Bit(e.what()));
-    }
+    if (!m_clock.tick())
+        return false;
+    emit clockTextChanged(clockText());
+    return true;
+}
+
+QString Session::clockText() const
+{
+    return QString::fromLatin1(m_clock.timeOfDayText());
+}
+
+void Session::onTimer()
+{
+    // The first tick takes the second from nothing; the next new second is a real one.
+    if (tick() && m_secondsBegun < 2 && ++m_secondsBegun == 2)
+        emit ready();
     m_timer.start(msToNextTick());
+}
+
+void Session::report(int number, const QString &text)
+{
+    emit journalFailed(number, text);
 }
 
 } // namespace dorq

@@ -2,9 +2,10 @@
 
 #include "journal.h"
 #include "ms_comm.h"
+#include "press_result.h"
 #include "pulse_clock.h"
-#include "pulse_dispatch.h"
 #include "reporter.h"
+#include "serial_error.h"
 
 #include <QObject>
 #include <QTimer>
@@ -20,21 +21,25 @@ struct SessionOptions
     std::unique_ptr<Journal> journal;     // none when empty
 };
 
-// One run of the tool, whichever front end shows it: the pulse clock on its 10 ms timer,
-// the serial component, the dispatch of presses and selections, and the journal.
-class Session : public QObject
+// One run of the tool, whichever front end shows it: the pulse clock on its 10 ms timer, the
+// serial component, and the journal. Presses and selections return what they did; what
+// arrives on its own (a new second, a lost port, a journal that cannot be written) is a signal.
+class Session : public QObject, private ErrorReporter
 {
     Q_OBJECT
 public:
-    Session(SessionOptions options, PulseView &view, ErrorReporter &reporter,
-            QObject *parent = nullptr);
+    explicit Session(SessionOptions options, QObject *parent = nullptr);
     ~Session() override;
 
-    // Both throw what failed (SerialError), after the press is logged and journaled.
+    // Index 0 to 7: "Kanaal 1" to "Kanaal 8". Logged and journaled whatever became of it.
     PressResult press(int index);
-    void selectPort(int port);
+    SelectResult selectPort(int port);
     // Waits for the journal's rows to reach the disk: false when any was lost.
     bool finishJournal();
+
+    // One tick of the clock, as its timer gives them: true when a new second began.
+    bool tick();
+    QString clockText() const;
 
     MsComm &comm() { return m_comm; }
     // True once the clock has seen a second begin: from then on every tick field counts
@@ -43,16 +48,18 @@ public:
 
 signals:
     void ready();
-    // The open port failed between events; it is closed and the status asks for a port.
-    void portLost(int number, const QString &text);
+    void clockTextChanged(const QString &text);
+    // The open port failed between events; it is closed.
+    void portLost(const dorq::Error &error);
+    // A journal row could not be written; told once until a row goes through again.
+    void journalFailed(int number, const QString &text);
 
 private:
-    void onTick();
+    void onTimer();
+    void report(int number, const QString &text) override;
 
-    ErrorReporter &m_reporter;
     PulseClock m_clock;
     MsComm m_comm;
-    PulseDispatch m_dispatch;
     std::unique_ptr<Journal> m_journal;
     QTimer m_timer;
     int m_secondsBegun = 0;

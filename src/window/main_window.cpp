@@ -1,8 +1,10 @@
 #include "main_window.h"
 
+#include "error_words.h"
+#include "failure.h"
 #include "layout_table.h"
 #include "port_list.h"
-#include "serial_error.h"
+#include "pulse_record.h"
 
 #include <QAction>
 #include <QApplication>
@@ -108,7 +110,7 @@ MainWindow::MainWindow(Options options)
     session.now = std::move(options.now);
     session.device = std::move(options.device);
     session.journal = std::move(options.journal);
-    m_session = new Session(std::move(session), *this, *m_reporter, this);
+    m_session = new Session(std::move(session), this);
 
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf8(FormCaption));
@@ -122,8 +124,7 @@ MainWindow::MainWindow(Options options)
 
     for (int i = 0; i < 8; ++i) {
         QPushButton *button = m_command[std::size_t(i)];
-        connect(button, &QPushButton::clicked, this,
-                [this, i] { handle([&] { m_session->press(i); }); });
+        connect(button, &QPushButton::clicked, this, [this, i] { showPress(m_session->press(i)); });
         button->installEventFilter(this);
         // Digits 1 to 8, on the main keys and the keypad, press the channel like a click.
         for (const auto keypad : {Qt::NoModifier, Qt::KeypadModifier}) {
@@ -135,12 +136,8 @@ MainWindow::MainWindow(Options options)
     for (int n = 1; n <= 2; ++n) {
         QRadioButton *option = m_option[std::size_t(n - 1)];
         updatePortToolTip(n);
-        connect(option, &QRadioButton::clicked, this, [this, n] {
-            handle([&] {
-                m_session->selectPort(n);
-                m_label2->setToolTip(m_session->comm().deviceName());
-            });
-        });
+        connect(option, &QRadioButton::clicked, this,
+                [this, n] { showSelection(m_session->selectPort(n)); });
         // The layout has no room for more controls: the device is chosen on the option.
         option->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(option, &QWidget::customContextMenuRequested, this,
@@ -151,9 +148,13 @@ MainWindow::MainWindow(Options options)
             showPortMenu(n, option->mapToGlobal(option->rect().center()));
         });
     }
-    connect(m_session, &Session::portLost, this, [this](int number, const QString &text) {
-        failed(number, withAdvice(SerialError(number, text), comm().deviceName(), true));
+    connect(m_session, &Session::portLost, this, [this](const Error &error) {
+        showNoPort();
+        failed(error);
     });
+    connect(m_session, &Session::journalFailed, this,
+            [this](int number, const QString &text) { m_reporter->report(number, text); });
+    connect(m_session, &Session::clockTextChanged, m_label4, &QLabel::setText);
 
     m_command[0]->setFocus();
 }
@@ -264,44 +265,57 @@ template <typename Handler> void MainWindow::handle(Handler &&handler)
 {
     try {
         handler();
-        return;
-    } catch (const SerialError &e) {
-        failed(e.number(), withAdvice(e, comm().deviceName(), false));
     } catch (const Failure &e) {
-        failed(e.number(), e.text());
+        m_reporter->report(e.number(), e.text());
     } catch (const std::exception &e) {
-        failed(ErrorNumber::Internal, QString::fromLocal8Bit(e.what()));
+        m_reporter->report(ErrorNumber::Internal, QString::fromLocal8Bit(e.what()));
     }
 }
 
-void MainWindow::failed(int number, const QString &text)
+// The log row and the last line first, then the warning or the error box.
+void MainWindow::showPress(const PressResult &result)
 {
-    // A port that a failure closed must not look chosen: a click on it then tries again.
-    if (!comm().portOpen())
-        clearPortChoice();
-    m_reporter->report(number, text);
+    m_log.insertRecord(result.record);
+    if (result.outcome == PressResult::Outcome::NoPort) {
+        m_text1->setText(SelectPortWarning);
+        showNoPort();
+        return;
+    }
+    m_text1->setText(QString::fromStdString(displayForm(result.record)));
+    if (!result.error)
+        return;
+    if (!result.portOpen)
+        showNoPort();
+    failed(*result.error);
 }
 
-void MainWindow::insertLogRecord(const std::string &record)
+void MainWindow::showSelection(const SelectResult &result)
 {
-    m_log.insertRecord(record);
+    if (result.error) {
+        // The first step closed the old port, so no "PLC op COMn" may stay on show.
+        showNoPort();
+        failed(*result.error);
+        return;
+    }
+    m_label2->setText(result.status);
+    m_label2->setToolTip(comm().deviceName());
 }
 
-void MainWindow::setLastLine(const QString &text)
+void MainWindow::showNoPort()
 {
-    m_text1->setText(text);
+    m_label2->setText(SelectPortWarning);
+    m_label2->setToolTip({});
+    // A port that is not open must not look chosen: a click on it then tries again.
+    clearPortChoice();
 }
 
-void MainWindow::setStatus(const QString &text)
+void MainWindow::failed(const Error &error)
 {
-    m_label2->setText(text);
-    if (text == SelectPortWarning)
-        m_label2->setToolTip({});
-}
-
-void MainWindow::setClockText(const QString &text)
-{
-    m_label4->setText(text);
+    const QString advice = adviceFor(
+        error, QStringLiteral("kies een ander apparaat met een rechtsklik op COM1 of COM2"));
+    m_reporter->report(error.number, advice.isEmpty()
+                                         ? errorText(error)
+                                         : errorText(error) + QStringLiteral("\n\n") + advice);
 }
 
 void MainWindow::addLogActions()

@@ -29,7 +29,7 @@ struct WindowOptions
 // Form1: the one window. It shows one run of the tool and routes the four events (tick,
 // channel press, COM1, COM2) to it; the log can be copied and saved, and the device behind
 // each port chosen from a menu on its option.
-class MainWindow : public QWidget, private PulseView
+class MainWindow : public QWidget
 {
     Q_OBJECT
 public:
@@ -60,15 +60,13 @@ private:
     void showPortMenu(int port, const QPoint &where);
     void updatePortToolTip(int port);
     void clearPortChoice();
-    void failed(int number, const QString &text);
+    void showPress(const PressResult &result);
+    void showSelection(const SelectResult &result);
+    void showNoPort();
+    void failed(const Error &error);
     // Runs one event's handler to its end or to the step that failed; a failure goes to
     // the operator and the program carries on.
     template <typename Handler> void handle(Handler &&handler);
-
-    void insertLogRecord(const std::string &record) override;
-    void setLastLine(const QString &text) override;
-    void setStatus(const QString &text) override;
-    void setClockText(const QString &text) override;
 
     std::unique_ptr<ErrorReporter> m_ownReporter;
     ErrorReporter *m_reporter;

@@ -117,7 +117,7 @@ TEST(Headless, ExitStatusSaysWhetherEverythingWent)
          "com1\n1\n",
          1,
          "sent 1"},
-        {"unknown option", {"--fast"}, "", 2, "Unknown option 'fast'"},
+        {"unknown option", {"--fast"}, "", 2, "Onbekende optie: 'fast'"},
         {"empty device", {"--com1", ""}, "", 2, "--com1 heeft een apparaat nodig"},
         {"journal that cannot be opened",
          {"--journal", dir.filePath("no/such/dir/j.csv")},

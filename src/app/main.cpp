@@ -7,6 +7,8 @@
 #include "failure.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <cstdio>
 #include <functional>
 
@@ -98,6 +100,20 @@ void refuseToAbortWithoutDisplay()
         });
 }
 
+// Qt's own words (standard buttons, the command line's usage and errors) in the program's
+// language, from Qt's translations or, in a Windows package, from beside the program. Each
+// application object needs it installed anew.
+void speakDutch()
+{
+    static QTranslator qtWords;
+    for (const QString &dir : {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+                               QCoreApplication::applicationDirPath() +
+                                   QStringLiteral("/translations")})
+        if (!qtWords.isEmpty() || qtWords.load(QStringLiteral("qtbase_nl"), dir))
+            break;
+    QCoreApplication::installTranslator(&qtWords);
+}
+
 std::unique_ptr<Journal> openJournal(const ProgramOptions &options)
 {
     switch (options.journal) {
@@ -123,6 +139,7 @@ int main(int argc, char **argv)
     {
         // Without a display yet, so that --help, --version and usage errors work anywhere.
         QCoreApplication parsing(argc, argv);
+        speakDutch();
 #ifdef Q_OS_UNIX
         // File names are bytes here; the locale's decoding could change them.
         parsed = parseCommandLine(QCoreApplication::arguments(), {argv, argv + argc});
@@ -153,6 +170,7 @@ int main(int argc, char **argv)
     };
     if (parsed.options.headless) {
         QCoreApplication app(argc, argv);
+        speakDutch();
         SessionOptions options;
         options.ports = ports.ports();
         options.journal = std::move(journal);
@@ -168,6 +186,7 @@ int main(int argc, char **argv)
     refuseToAbortWithoutDisplay();
     QApplication app(argc, argv);
     qInstallMessageHandler(nullptr);
+    speakDutch();
     MainWindow::Options options;
     options.ports = std::move(ports);
     options.journal = std::move(journal);

@@ -2,6 +2,7 @@
 // which application object runs them.
 #include "console_front_end.h"
 #include "dorq_version.h"
+#include "journal_place.h"
 #include "main_window.h"
 #include "program_options.h"
 #include "failure.h"
@@ -120,11 +121,11 @@ std::unique_ptr<Journal> openJournal(const ProgramOptions &options)
     case ProgramOptions::JournalKind::None:
         return nullptr;
     case ProgramOptions::JournalKind::File:
-        return Journal::toFile(options.journalFile);
+        return Journal::toNativeFile(options.journalFile);
     case ProgramOptions::JournalKind::Daily:
         break;
     }
-    return Journal::daily(Journal::defaultDirectory());
+    return Journal::daily(defaultJournalFolder());
 }
 
 } // namespace
@@ -140,7 +141,12 @@ int main(int argc, char **argv)
         // Without a display yet, so that --help, --version and usage errors work anywhere.
         QCoreApplication parsing(argc, argv);
         speakDutch();
+#ifdef Q_OS_UNIX
+        // File names are bytes here; the locale's decoding could change them.
+        parsed = parseCommandLine(QCoreApplication::arguments(), {argv, argv + argc});
+#else
         parsed = parseCommandLine(QCoreApplication::arguments());
+#endif
         if (parsed.exitStatus >= 0) {
             printLines(parsed.exitStatus == 0 ? stdout : stderr, parsed.output);
             return parsed.exitStatus;

@@ -86,7 +86,9 @@ void ConsoleFrontEnd::finish()
         return;
     m_finished = true;
     m_session.comm().setPortOpen(false); // what the system took still leaves
-    emit finished(m_interpreter.allWent() && !m_unanswered ? 0 : 1);
+    // A journal row that could not be written is lost evidence: no success.
+    const bool journaled = m_session.finishJournal();
+    emit finished(m_interpreter.allWent() && !m_unanswered && journaled ? 0 : 1);
 }
 
 void ConsoleFrontEnd::report(int number, const QString &text)

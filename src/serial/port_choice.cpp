@@ -1,5 +1,8 @@
 #include "port_choice.h"
 
+#include "path_trust.h"
+
+#include <QFile>
 #include <QSettings>
 #include <algorithm>
 
@@ -32,8 +35,17 @@ bool usable(const QVariant &value)
 PortChoice::PortChoice(const PortMap &commandLine) : m_ports(defaultPortMap())
 {
     const QSettings settings = userSettings();
-    settings.allKeys(); // sections are parsed, and judged, only when first needed: all now
-    if (settings.status() != QSettings::NoError) {
+    // As root, a link another user laid out could make the settings read or write any file.
+    m_useSettings =
+        pathTrust(QFile::encodeName(settings.fileName()).constData()) != PathTrust::Refuse;
+    if (m_useSettings)
+        settings.allKeys(); // sections are parsed, and judged, only when first needed: all now
+    if (!m_useSettings) {
+        m_warnings << QStringLiteral("Instellingen %1 worden niet gebruikt: een koppeling van een "
+                                     "andere gebruiker, of in een map waarin anderen kunnen "
+                                     "schrijven; als root volgt dorq-pulse die niet.")
+                          .arg(settings.fileName());
+    } else if (settings.status() != QSettings::NoError) {
         m_warnings << QStringLiteral("Instellingen %1 zijn onleesbaar; de standaardpoorten "
                                      "worden gebruikt.")
                           .arg(settings.fileName());
@@ -58,13 +70,15 @@ PortChoice::PortChoice(const PortMap &commandLine) : m_ports(defaultPortMap())
 void PortChoice::choose(int port, const QString &device)
 {
     m_ports[port] = device;
-    userSettings().setValue(key(port), device);
+    if (m_useSettings)
+        userSettings().setValue(key(port), device);
 }
 
 void PortChoice::reset(int port)
 {
     m_ports[port] = defaultDevice(port);
-    userSettings().remove(key(port));
+    if (m_useSettings)
+        userSettings().remove(key(port));
 }
 
 } // namespace dorq

@@ -27,6 +27,7 @@ public:
 private:
     PortMap m_ports;
     QStringList m_warnings;
+    bool m_useSettings = true;
 };
 
 } // namespace dorq

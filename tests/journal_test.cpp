@@ -157,6 +157,7 @@ TEST(Journal, AFileDeletedOrReplacedIsOpenedAnewAtItsPathAndToldOnce)
     }
 }
 
+// Needs root: only root may mount the small tmpfs that fills up.
 TEST(Journal, TwoInstancesOnAFullDiskNeverShareALine)
 {
     QTemporaryDir dir;

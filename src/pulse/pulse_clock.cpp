@@ -70,4 +70,9 @@ bool PulseClock::tick()
     return false;
 }
 
+void PulseClock::addTicks(int count)
+{
+    m_reading.tickCount += std::min(count, std::numeric_limits<std::int32_t>::max() - m_reading.tickCount);
+}
+
 } // namespace dorq

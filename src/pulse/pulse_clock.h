@@ -46,6 +46,9 @@ public:
     // Returns true when this tick saw a new second: only then does the clock text change.
     bool tick();
 
+    // Ticks that were due but came late, counted as if handled on time; saturating.
+    void addTicks(int count);
+
     ClockReading read() const { return m_reading; }
     std::string timeOfDayText() const { return dorq::timeOfDayText(m_reading.secondStamp); }
 

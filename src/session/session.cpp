@@ -55,7 +55,8 @@ Session::Session(SessionOptions options, QObject *parent)
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &Session::onTimer);
-    schedule(wallMs());
+    const qint64 now = wallMs();
+    schedule(now, msToNextTick(now));
 }
 
 Session::~Session()
@@ -116,10 +117,15 @@ QString Session::clockText() const
 void Session::onTimer()
 {
     const qint64 now = wallMs();
-    if (m_catchUp && now >= m_dueAt + 10)
+    if (!m_catchUp || now < m_dueAt - 2) {
+        counted(tick()); // a clock of the tests' own, or the wall clock was set back
+        return schedule(now, msToNextTick(now));
+    }
+    if (now >= m_dueAt + 10)
         return catchUp(now); // late by a step or more: stopped, or the machine was busy
+    // This tick is the one due, even when it came late: the next one stays in step.
     counted(tick());
-    schedule(now);
+    schedule(now, int(m_dueAt + 10 - now));
 }
 
 void Session::counted(bool newSecond)
@@ -129,9 +135,8 @@ void Session::counted(bool newSecond)
         emit ready();
 }
 
-void Session::schedule(qint64 now)
+void Session::schedule(qint64 now, int delay)
 {
-    const int delay = msToNextTick(now);
     m_dueAt = now + delay;
     m_timer.start(delay);
 }
@@ -157,7 +162,7 @@ void Session::catchUp(qint64 now)
         counted(tick());
     const qint64 missed = stepsBetween(std::max(m_dueAt, now - now % 1000), now);
     m_clock.addTicks(int(std::clamp<qint64>(missed - 1, 0, 100)));
-    schedule(now);
+    schedule(now, int(10 - (now - 2) % 10)); // every step up to now is counted
 }
 
 void Session::report(int number, const QString &text)

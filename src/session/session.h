@@ -54,7 +54,7 @@ signals:
 private:
     void onTimer();
     void counted(bool newSecond);
-    void schedule(qint64 now);
+    void schedule(qint64 now, int delay);
     void takeDueTicks();
     void catchUp(qint64 now);
     void report(int number, const QString &text) override;

@@ -30,6 +30,7 @@
 #include <QTableView>
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <vector>
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -431,6 +432,10 @@ void MainWindow::choosePortDevice(int port, const QString &device)
         m_ports.reset(port);
     else
         m_ports.choose(port, device);
+    if (const auto problem = m_ports.takeProblem()) {
+        std::fprintf(stderr, "dorq-pulse: %s\n", qPrintable(problem->text));
+        m_reporter->report(problem->number, problem->text);
+    }
     MsComm &line = comm();
     line.setPortDevice(port, m_ports.device(port));
     updatePortToolTip(port);

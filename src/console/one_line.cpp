@@ -1,5 +1,7 @@
 #include "one_line.h"
 
+#include <algorithm>
+
 namespace dorq {
 
 QString oneLine(const QString &text)
@@ -21,9 +23,9 @@ QString oneLine(const QString &text)
         else if (c == QLatin1Char('\t'))
             escaped += QLatin1String("\\t");
         else if (c.unicode() < 0x100)
-            escaped += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+            escaped += QStringLiteral("\\x%1").arg(int(c.unicode()), 2, 16, QLatin1Char('0'));
         else
-            escaped += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            escaped += QStringLiteral("\\u%1").arg(int(c.unicode()), 4, 16, QLatin1Char('0'));
     }
     return escaped;
 }

@@ -72,7 +72,9 @@ bool PulseClock::tick()
 
 void PulseClock::addTicks(int count)
 {
-    m_reading.tickCount += std::min(count, std::numeric_limits<std::int32_t>::max() - m_reading.tickCount);
+    const std::int64_t sum = std::int64_t(m_reading.tickCount) + count;
+    m_reading.tickCount = std::int32_t(
+        std::clamp<std::int64_t>(sum, 0, std::numeric_limits<std::int32_t>::max()));
 }
 
 } // namespace dorq

@@ -46,7 +46,8 @@ public:
     // Returns true when this tick saw a new second: only then does the clock text change.
     bool tick();
 
-    // Ticks that were due but came late, counted as if handled on time; saturating.
+    // Ticks that were due but came late, counted as if handled on time; a negative count
+    // takes back ticks that counted nothing. Stays within 0 and the largest count.
     void addTicks(int count);
 
     ClockReading read() const { return m_reading; }

@@ -157,11 +157,16 @@ void Session::takeDueTicks()
 void Session::catchUp(qint64 now)
 {
     counted(tick());
-    // A second that turned during the read leaves unsure which one it saw: read again.
-    for (qint64 after; (after = wallMs()) / 1000 != now / 1000; now = after)
-        counted(tick());
+    // A second that turned during the read leaves unsure which one it saw: read again. A
+    // read that finds the second the one before already saw counts no step of its own.
+    int rereads = 0;
+    for (qint64 after; (after = wallMs()) / 1000 != now / 1000; now = after) {
+        const bool newSecond = tick();
+        counted(newSecond);
+        rereads += !newSecond;
+    }
     const qint64 missed = stepsBetween(std::max(m_dueAt, now - now % 1000), now);
-    m_clock.addTicks(int(std::clamp<qint64>(missed - 1, 0, 100)));
+    m_clock.addTicks(int(std::clamp<qint64>(missed - 1, 0, 100)) - rereads);
     schedule(now, int(10 - (now - 2) % 10)); // every step up to now is counted
 }
 

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -13,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <cstdio>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 using namespace dorq::test;
@@ -94,6 +97,9 @@ TEST(Headless, RunsAScriptOnARealLine)
 TEST(Headless, ExitStatusSaysWhetherEverythingWent)
 {
     QTemporaryDir dir;
+    PtyPair line;
+    const QString fifo = dir.filePath("fifo");
+    ::mkfifo(QFile::encodeName(fifo).constData(), 0600);
     const struct
     {
         const char *what;
@@ -110,7 +116,13 @@ TEST(Headless, ExitStatusSaysWhetherEverythingWent)
         {"press without a port", {"--no-journal"}, "4\n", 1, "unsent 4  "},
         {"unknown command", {"--no-journal"}, "hello\n", 1, "error 380: unknown command \"hello\""},
         {"nothing to do", {"--no-journal"}, "", 0, "ready"},
-        {"unknown option", {"--fast"}, "", 2, "Unknown option 'fast'"},
+        {"every press sent", {"--no-journal", "--com1", line.deviceName()}, "com1\n1\n", 0, "sent 1"},
+        {"every press sent, no row written",
+         {"--journal", "/dev/full", "--com1", line.deviceName()},
+         "com1\n1\n",
+         1,
+         "sent 1"},
+        {"unknown option", {"--fast"}, "", 2, "Onbekende optie: 'fast'"},
         {"empty device", {"--com1", ""}, "", 2, "--com1 heeft een apparaat nodig"},
         {"journal that cannot be opened",
          {"--journal", dir.filePath("no/such/dir/j.csv")},
@@ -132,6 +144,7 @@ TEST(Headless, ExitStatusSaysWhetherEverythingWent)
          "com1\n",
          1,
          "/tty\\nGONE niet openen: No such file or directory\n"},
+        {"journal on a FIFO", {"--journal", fifo}, "", 2, "geen gewoon bestand"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
@@ -218,27 +231,53 @@ TEST(Headless, EndsOnSignalsAtOnceLosingNoLineItAnsweredSent)
 TEST(Headless, KeepsEveryRowOfAPressItAnsweredWhenKilledAndSharesAJournal)
 {
     QTemporaryDir dir;
-    const QString journal = dir.filePath("shared.csv");
-    const int presses = 300;
-    Headless first({"--journal", journal}), second({"--journal", journal});
-    for (Headless *tool : {&first, &second})
-        tool->send(QByteArray("1\n2\n3\n").repeated(presses / 3));
-    for (Headless *tool : {&first, &second})
-        ASSERT_EQ(tool->answers(presses + 1).size(), presses + 1);
-    first.process.kill(); // no chance to sync or close
-    EXPECT_EQ(second.exitStatus(), 1) << "presses without a port";
-    first.process.waitForFinished();
+    QDir(dir.path()).mkpath("slow/back");
+    QDir(dir.path()).mkpath("slow/disk");
+    // Also on a disk that takes 0.3 s to sync and 0.5 ms more for each write.
+    QProcess slowDisk;
+#ifdef DORQ_SLOW_DISK
+    slowDisk.start(DORQ_SLOW_DISK,
+                   {dir.filePath("slow/back"), dir.filePath("slow/disk"), "300", "500"});
+#endif
+    const auto mounted = [&] {
+        QFile mounts("/proc/self/mounts");
+        mounts.open(QIODevice::ReadOnly);
+        return mounts.readAll().contains(dir.filePath("slow/disk").toUtf8());
+    };
+    const bool slow = slowDisk.waitForStarted(5000) && QTest::qWaitFor(mounted, 5000);
+    if (!slow)
+        std::fprintf(stderr, "No slow FUSE disk here: tried on this disk only.\n");
+    for (const QString &folder : {dir.path(), dir.filePath("slow/disk")}) {
+        if (folder != dir.path() && !slow)
+            break;
+        SCOPED_TRACE(qPrintable(folder));
+        const QString journal = folder + "/shared.csv";
+        const int presses = 300;
+        Headless first({"--journal", journal}), second({"--journal", journal});
+        for (Headless *tool : {&first, &second})
+            tool->send(QByteArray("1\n2\n3\n").repeated(presses / 3));
+        for (Headless *tool : {&first, &second})
+            ASSERT_EQ(tool->answers(presses + 1).size(), presses + 1);
+        first.process.kill(); // no chance to sync or close
+        EXPECT_EQ(second.exitStatus(), 1) << "presses without a port";
+        first.process.waitForFinished();
 
-    const QList<QStringList> rows = readCsv(journal);
-    ASSERT_EQ(rows.size(), 2 * presses) << "no row lost, none split";
-    QMap<QString, int> lastSeq;
-    for (const QStringList &row : rows) {
-        ASSERT_EQ(row.size(), 8) << qPrintable(row.join(','));
-        EXPECT_EQ(row[7], "no port");
-        EXPECT_EQ(row[2].toInt(), lastSeq[row[1]] + 1) << "each run counts on without a gap";
-        lastSeq[row[1]] = row[2].toInt();
+        // The killed run's writer still empties the pipe it left.
+        (void)QTest::qWaitFor([&] { return readCsv(journal).size() >= 2 * presses; }, 10000);
+        const QList<QStringList> rows = readCsv(journal);
+        ASSERT_EQ(rows.size(), 2 * presses) << "no row lost, none split";
+        QMap<QString, int> lastSeq;
+        for (const QStringList &row : rows) {
+            ASSERT_EQ(row.size(), 8) << qPrintable(row.join(','));
+            EXPECT_EQ(row[7], "no port");
+            EXPECT_EQ(row[2].toInt(), lastSeq[row[1]] + 1) << "each run counts on without a gap";
+            lastSeq[row[1]] = row[2].toInt();
+        }
+        EXPECT_EQ(lastSeq.size(), 2);
     }
-    EXPECT_EQ(lastSeq.size(), 2);
+    if (slow)
+        QProcess::execute("fusermount3", {"-u", dir.filePath("slow/disk")});
+    slowDisk.waitForFinished(5000);
 }
 
 // Each press's journal row: how far its record's time lies before the moment its row was

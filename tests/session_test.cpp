@@ -4,6 +4,7 @@
 #include "failure.h"
 #include "fakes.h"
 #include "journal.h"
+#include "journal_place.h"
 #include "line_reader.h"
 #include "port_choice.h"
 #include "session.h"
@@ -202,41 +203,43 @@ TEST(Journal, WritesOneRowPerPressWithTheTimeTheLineWent)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("evidence.csv");
-    QFile(path).open(QIODevice::WriteOnly); // there already: appended to, no header added
+    QFile(path).open(QIODevice::WriteOnly); // there already, empty: it gets its header
+    std::chrono::system_clock::time_point before, after;
     {
         SessionRig rig(Journal::toFile(path));
         rig.session->press(0);
         rig.session->selectPort(2);
-        const auto before = std::chrono::system_clock::now();
+        before = std::chrono::system_clock::now();
         rig.session->press(4);
-        const auto after = std::chrono::system_clock::now();
+        after = std::chrono::system_clock::now();
         rig.device->failOn = "write";
         EXPECT_EQ(rig.session->press(7).outcome, PressResult::Outcome::Failed);
+        EXPECT_TRUE(rig.session->finishJournal());
         EXPECT_TRUE(rig.reports.isEmpty());
-
-        const QList<QStringList> rows = readCsv(path);
-        ASSERT_EQ(rows.size(), 3);
-        const QStringList &sent = rows[1];
-        EXPECT_EQ(sent.mid(2),
-                  QStringList({"2", "5", "5  00:00:00.00", "COM2", "/dev/ttyUSB1", "sent"}));
-        const QDateTime at = QDateTime::fromString(sent[0].left(26), Qt::ISODateWithMs);
-        EXPECT_TRUE(QRegularExpression(
-                        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}[+-]\\d\\d:\\d\\d$")
-                        .match(sent[0])
-                        .hasMatch())
-            << qPrintable(sent[0]);
-        const qint64 us = sent[0].mid(20, 6).toLongLong();
-        const qint64 atUs = at.toSecsSinceEpoch() * 1000000 + us;
-        using std::chrono::duration_cast, std::chrono::microseconds;
-        EXPECT_GE(atUs, duration_cast<microseconds>(before.time_since_epoch()).count());
-        EXPECT_LE(atUs, duration_cast<microseconds>(after.time_since_epoch()).count());
-        EXPECT_EQ(rows[0].mid(2), QStringList({"1", "1", "1  00:00:00.00", "", "", "no port"}));
-        EXPECT_EQ(rows[2].mid(2, 5),
-                  QStringList({"3", "8", "8  00:00:00.00", "COM2", "/dev/ttyUSB1"}));
-        EXPECT_EQ(rows[2][7], "error 2: Schrijven naar /dev/ttyUSB1 mislukt: kapot");
-        for (const QStringList &row : rows)
-            EXPECT_EQ(row[1], rows[0][1]) << "one run";
     }
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readLine(), JournalHeader);
+    const QList<QStringList> rows = readCsv(path);
+    ASSERT_EQ(rows.size(), 3);
+    const QStringList &sent = rows[1];
+    EXPECT_EQ(sent.mid(2), QStringList({"2", "5", "5  00:00:00.00", "COM2", "/dev/ttyUSB1", "sent"}));
+    const QDateTime at = QDateTime::fromString(sent[0].left(26), Qt::ISODateWithMs);
+    EXPECT_TRUE(
+        QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}[+-]\\d\\d:\\d\\d$")
+            .match(sent[0])
+            .hasMatch())
+        << qPrintable(sent[0]);
+    const qint64 us = sent[0].mid(20, 6).toLongLong();
+    const qint64 atUs = at.toSecsSinceEpoch() * 1000000 + us;
+    using std::chrono::duration_cast, std::chrono::microseconds;
+    EXPECT_GE(atUs, duration_cast<microseconds>(before.time_since_epoch()).count());
+    EXPECT_LE(atUs, duration_cast<microseconds>(after.time_since_epoch()).count());
+    EXPECT_EQ(rows[0].mid(2), QStringList({"1", "1", "1  00:00:00.00", "", "", "no port"}));
+    EXPECT_EQ(rows[2].mid(2, 5), QStringList({"3", "8", "8  00:00:00.00", "COM2", "/dev/ttyUSB1"}));
+    EXPECT_EQ(rows[2][7], "error 2: Schrijven naar /dev/ttyUSB1 mislukt: kapot");
+    for (const QStringList &row : rows)
+        EXPECT_EQ(row[1], rows[0][1]) << "one run";
 }
 
 TEST(Journal, DailyFilesGetAHeaderAndFailuresAreToldOnce)
@@ -247,16 +250,17 @@ TEST(Journal, DailyFilesGetAHeaderAndFailuresAreToldOnce)
         rig.session->press(2);
     }
     const QString daily =
-        QDir(dir.filePath("journal")).filePath(Journal::dailyName(QDate::currentDate()));
+        QDir(dir.filePath("journal")).filePath(dailyJournalName(QDate::currentDate()));
     QFile file(daily);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readLine(), Journal::Header);
+    EXPECT_EQ(file.readLine(), JournalHeader);
     EXPECT_EQ(readCsv(daily).size(), 1);
 
 #ifdef Q_OS_LINUX
     SessionRig full(Journal::toFile("/dev/full"));
     for (int i = 0; i < 3; ++i)
         full.session->press(i);
+    EXPECT_FALSE(full.session->finishJournal()) << "rows were lost";
     ASSERT_EQ(full.reports.size(), 1);
     EXPECT_TRUE(full.reports[0].startsWith("28 Kan niet in het journaal /dev/full schrijven"))
         << qPrintable(full.reports[0]);

@@ -29,6 +29,15 @@ struct Report
     QString text;
 };
 
+// The channel of each line that arrived, in order: "355" for lines of channels 3, 5, 5.
+inline QByteArray channelsOf(const QByteArray &lines)
+{
+    QByteArray channels;
+    for (const QByteArray &line : lines.split('\n'))
+        channels += line.left(1);
+    return channels;
+}
+
 // Errors that would have gone to a message box.
 struct RecordingReporter : ErrorReporter
 {

@@ -1,15 +1,22 @@
 // The real window with the real serial component, driven as an operator would drive it.
+#include "guide_link.h"
 #include "layout_table.h"
-#include "failure.h"
-#include "serial_error.h"
+#include "log_actions.h"
+#include "port_menu.h"
 #include "window_rig.h"
 
 #include <QClipboard>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFontInfo>
 #include <QInputDialog>
 #include <QMenu>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTextDocument>
+#include <QStandardPaths>
+#include <QUrl>
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -82,19 +89,47 @@ TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt)
     EXPECT_EQ(control<QLabel>("Label4")->font().bold(), true);
 }
 
-TEST_F(WindowTest, TabOrderFollowsTheDesign)
+TEST_F(WindowTest, TabGoesRoundInTheDesignsOrderAndArrowsMoveInTheLog)
 {
     open();
-    QStringList order;
-    QWidget *w = window->channelButton(0);
-    do {
-        if (w->focusPolicy() & Qt::TabFocus)
-            order << w->objectName() + w->property("index").toString();
-        w = w->nextInFocusChain();
-    } while (w != window->channelButton(0));
-    EXPECT_EQ(order, QStringList({"Command10", "Command11", "Command12", "Command13", "Command14",
-                                  "Option1", "Option2", "Command15", "Command16", "Command17",
-                                  "MSFlexGrid1", "Text1"}));
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    // The two options are one stop, as a group of options is: the chosen one, else the
+    // first; the arrow keys move within it.
+    for (const auto &[records, option] : {std::pair{0, "Option1"}, {3, "Option2"}}) {
+        SCOPED_TRACE(records);
+        while (window->log().recordCount() < std::size_t(records))
+            press(0);
+        if (records)
+            choose(2);
+        const QStringList design = {"Command10", "Command11", "Command12", "Command13",
+                                    "Command14", option,      "Command15", "Command16",
+                                    "Command17", "MSFlexGrid1", "Text1"};
+        for (const Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
+            window->channelButton(0)->setFocus();
+            QStringList walked;
+            for (int step = 0; step < design.size(); ++step) {
+                QWidget *focus = QApplication::focusWidget();
+                walked << focus->objectName() + focus->property("index").toString();
+                QTest::keyClick(focus, key);
+            }
+            EXPECT_EQ(QApplication::focusWidget(), window->channelButton(0)) << "came round";
+            if (key == Qt::Key_Backtab) // Kanaal 1, then the rest backwards
+                walked = QStringList{walked.front()} +
+                         QStringList(walked.rbegin(), walked.rend() - 1);
+            EXPECT_EQ(walked.join(' ').toStdString(), design.join(' ').toStdString())
+                << "key " << key;
+        }
+    }
+    auto *grid = control<QTableView>("MSFlexGrid1");
+    grid->setFocus();
+    grid->setCurrentIndex(grid->model()->index(0, 0));
+    QTest::keyClick(grid, Qt::Key_Down);
+    QTest::keyClick(grid, Qt::Key_Down);
+    EXPECT_EQ(grid->currentIndex().row(), 2);
+    QTest::keyClick(grid, Qt::Key_Up);
+    EXPECT_EQ(grid->currentIndex().row(), 1);
+    EXPECT_EQ(QApplication::focusWidget(), grid);
 }
 
 TEST_F(WindowTest, APressWithoutAPortIsLoggedAndAsksForOne)
@@ -156,13 +191,7 @@ TEST_F(WindowTest, DigitKeysPressTheChannelsLikeAClick)
     }
     QTest::keyClick(focus, Qt::Key_9);
     QTest::keyClick(focus, Qt::Key_0);
-    // A digit held down is one press: its repeats are not.
-    QTest::simulateEvent(window.get(), true, Qt::Key_3, Qt::NoModifier, "3", false);
-    for (int repeat = 0; repeat < 3; ++repeat)
-        QTest::simulateEvent(window.get(), true, Qt::Key_3, Qt::NoModifier, "3", true);
-    QTest::simulateEvent(window.get(), false, Qt::Key_3, Qt::NoModifier, "3", false);
-    expected += '3';
-    EXPECT_EQ(window->focusWidget(), focus) << "a shortcut does not move the focus";
+    EXPECT_EQ(window->focusWidget(), focus) << "a digit does not move the focus";
     // Enter and Return press the focused channel button, as Space does.
     window->channelButton(3)->setFocus();
     for (const auto &[key, modifier] :
@@ -170,11 +199,51 @@ TEST_F(WindowTest, DigitKeysPressTheChannelsLikeAClick)
         QTest::keyClick(window->channelButton(3), key, modifier);
         expected += '4';
     }
-    EXPECT_EQ(window->log().recordCount(), 19u);
-    QByteArray channels;
-    for (const QByteArray &line : com1.read(19 * 16).split('\n'))
-        channels += line.left(1);
-    EXPECT_EQ(channels, expected);
+    EXPECT_EQ(window->log().recordCount(), 18u);
+    EXPECT_EQ(channelsOf(com1.read(18 * 16)), expected);
+}
+
+TEST_F(WindowTest, AHeldKeyPressesOnceHoweverItsRepeatsArrive)
+{
+    open();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    choose(1);
+    struct Event
+    {
+        bool press;
+        ulong time; // ms, as the X server stamps them
+        bool marked; // as a repeat, which Qt does only when the pair arrived together
+    };
+    const std::vector<std::pair<int, std::vector<Event>>> ways = { // times pressed, events
+        {1, {{1, 0, 0}, {0, 660, 1}, {1, 660, 1}, {0, 700, 1}, {1, 700, 1}, {0, 1200, 0}}},
+        {1, {{1, 0, 0}, {0, 660, 0}, {1, 660, 0}, {0, 700, 0}, {1, 700, 0}, {0, 1200, 0}}},
+        {1, {{1, 0, 0}, {1, 660, 0}, {1, 700, 0}, {0, 1200, 0}}}, // no releases
+        {2, {{1, 0, 0}, {0, 40, 0}, {1, 80, 0}, {0, 120, 0}}},    // two quick presses
+    };
+    QWidget *lastLine = control<QLineEdit>("Text1");
+    QPushButton *six = window->channelButton(5);
+    const std::vector<std::tuple<Qt::Key, Qt::KeyboardModifiers, QWidget *, char>> keys = {
+        {Qt::Key_3, Qt::NoModifier, lastLine, '3'},   {Qt::Key_3, Qt::KeypadModifier, lastLine, '3'},
+        {Qt::Key_Space, Qt::NoModifier, six, '6'},    {Qt::Key_Return, Qt::NoModifier, six, '6'},
+        {Qt::Key_Enter, Qt::KeypadModifier, six, '6'}};
+    ulong start = 100000;
+    QByteArray expected;
+    for (const auto &[key, modifiers, target, channel] : keys) {
+        target->setFocus();
+        for (const auto &[times, events] : ways) {
+            start += 10000;
+            for (const Event &e : events) {
+                QKeyEvent event(e.press ? QEvent::KeyPress : QEvent::KeyRelease, key, modifiers,
+                                quint32(key & 0xff) + 8, 0, 0, {}, e.marked);
+                event.setTimestamp(start + e.time);
+                QApplication::sendEvent(target, &event);
+            }
+            expected += QByteArray(times, channel);
+        }
+    }
+    EXPECT_EQ(channelsOf(com1.read(int(expected.size()) * 16)), expected);
+    EXPECT_EQ(window->log().recordCount(), std::size_t(expected.size()));
 }
 
 TEST_F(WindowTest, CopyAndSaveGiveTheRecordsShownWithoutTheEmptyRow)
@@ -194,7 +263,7 @@ TEST_F(WindowTest, CopyAndSaveGiveTheRecordsShownWithoutTheEmptyRow)
     for (int row : {3, 2, 0}) // the empty row too, picked by hand
         grid->selectionModel()->select(grid->model()->index(row, 0),
                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    EXPECT_EQ(window->selectedRecords(), logRow(0) + '\n' + logRow(2) + '\n');
+    EXPECT_EQ(window->logActions().selectedRecords(), logRow(0) + '\n' + logRow(2) + '\n');
 
     QTemporaryDir dir;
     const QString saved = dir.filePath("log.txt");
@@ -210,15 +279,12 @@ TEST_F(WindowTest, CopyAndSaveGiveTheRecordsShownWithoutTheEmptyRow)
 
     QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     if (::geteuid() != 0) { // root writes anywhere
-        EXPECT_THROW(window->saveLog(dir.filePath("denied.txt")), Failure);
+        EXPECT_TRUE(saveLog(window->log(), dir.filePath("denied.txt")).has_value());
     }
-    try {
-        window->saveLog(dir.filePath("no/such/folder/log.txt"));
-        ADD_FAILURE() << "saved into a folder that does not exist";
-    } catch (const Failure &e) {
-        EXPECT_EQ(e.number(), ENOENT) << e.what();
-        EXPECT_TRUE(e.text().contains("no/such/folder/log.txt")) << e.what();
-    }
+    const auto failure = saveLog(window->log(), dir.filePath("no/such/folder/log.txt"));
+    ASSERT_TRUE(failure.has_value()) << "saved into a folder that does not exist";
+    EXPECT_EQ(failure->number, ENOENT) << qPrintable(failure->text);
+    EXPECT_TRUE(failure->text.contains("no/such/folder/log.txt")) << qPrintable(failure->text);
     EXPECT_FALSE(QFile::exists(dir.filePath("no/such/folder/log.txt")));
 }
 
@@ -241,18 +307,23 @@ TEST_F(WindowTest, ADeviceChosenFromTheMenuIsUsedAtOnceAndRemembered)
             QTest::keyClick(menu, Qt::Key_Return);
         });
         whenShown<QInputDialog>([path](QInputDialog *dialog) {
+            EXPECT_TRUE(dialog->labelText().contains("/dev/ttyUSB0 of /dev/pts/3"))
+                << "this system's own names";
             dialog->setTextValue(path);
             dialog->accept();
         });
         option(1)->setFocus();
         QTest::keyClick(option(1), Qt::Key_F10, Qt::ShiftModifier);
     };
-    chooseOther(other.deviceName());
+    QTemporaryDir dir; // a name with capitals, as COM9 on Windows, is kept as typed
+    const QString typed = dir.filePath("Kabel-COM9");
+    QFile::link(other.deviceName(), typed);
+    chooseOther(typed);
     EXPECT_EQ(com1.programDescriptors(), 0);
     EXPECT_EQ(other.programDescriptors(), 1) << "the open port moved to the new device";
     EXPECT_TRUE(option(1)->isChecked());
-    EXPECT_TRUE(option(1)->toolTip().startsWith(other.deviceName()))
-        << qPrintable(option(1)->toolTip());
+    EXPECT_TRUE(option(1)->toolTip().startsWith(typed + '\n')) << qPrintable(option(1)->toolTip());
+    EXPECT_EQ(PortChoice().device(1), typed);
     press(2);
     EXPECT_EQ(other.read(16).left(3), "3  ");
     chooseOther("   "); // nothing given, nothing changed
@@ -264,8 +335,59 @@ TEST_F(WindowTest, ADeviceChosenFromTheMenuIsUsedAtOnceAndRemembered)
     press(5);
     EXPECT_EQ(other.read(16).left(3), "6  ");
     EXPECT_TRUE(reporter.reports.empty());
-    window->choosePortDevice(1, {}); // back to the default, which this machine may lack
+    window->portMenu().choose(1, {}); // back to the default, which this machine may lack
     EXPECT_EQ(PortChoice().device(1), PortChoice::defaultDevice(1));
+}
+
+// Stands in for the browser.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
+
+TEST_F(WindowTest, MeerInfoLinksTheGuideWhereverItIsInstalled)
+{
+    QTemporaryDir root;
+    const QString program = root.filePath("bin");
+    QDir().mkpath(program);
+    const auto install = [&](const char *relative) {
+        const QString path = root.filePath(relative);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile(path).open(QIODevice::WriteOnly);
+        return path;
+    };
+    const QString source = guideLocation(program); // nothing installed: a build run in place
+    EXPECT_TRUE(source.endsWith("/docs/handleiding.html") && QFile::exists(source))
+        << qPrintable(source);
+    const QString windows = install("doc/handleiding.html");
+    EXPECT_EQ(guideLocation(program).toStdString(), windows.toStdString());
+    const QString linux = install("share/doc/dorq-pulse/handleiding.html");
+    EXPECT_EQ(guideLocation(program).toStdString(), linux.toStdString());
+
+    open();
+    const QString guide = guideLocation(QCoreApplication::applicationDirPath());
+    auto *label = control<QLabel>("Label3");
+    QTextDocument shown;
+    shown.setHtml(label->text());
+    EXPECT_TRUE(shown.toPlainText().endsWith("Meer info " + QDir::toNativeSeparators(guide)))
+        << qPrintable(shown.toPlainText());
+    EXPECT_TRUE(shown.toPlainText().contains("Verbind het  DORQ-tijdkoppel"));
+    EXPECT_LE(label->heightForWidth(label->width()), label->height()) << "all of it shows";
+
+    UrlCatcher browser;
+    QDesktopServices::setUrlHandler("file", &browser, "open");
+    const QRegularExpression link(R"re(href="([^"]+)")re");
+    emit label->linkActivated(link.match(label->text()).captured(1));
+    QDesktopServices::unsetUrlHandler("file");
+    ASSERT_EQ(browser.opened.size(), 1);
+    EXPECT_EQ(browser.opened[0].toLocalFile(), guide);
+    QFile page(guide);
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(page.readAll().contains("<html lang=\"nl\""));
 }
 
 TEST_F(WindowTest, ClosingTheWindowReleasesThePort)
@@ -309,12 +431,67 @@ TEST(Program, StartsOffscreenAndQuitsCleanly)
     EXPECT_EQ(said.size(), 1);
     EXPECT_TRUE(said.value(0).contains("--headless")) << said.value(0).constData();
 
-    for (const char *option : {"--version", "--help"}) {
+    // Qt's own words, the parser's among them, in Dutch like the program's.
+    const std::vector<std::tuple<const char *, int, QByteArrayList>> answers = {
+        {"--version", 0, {"dorq-pulse 0.01"}},
+        {"--help", 0, {"--com1", "Gebruik: ", "Opties:"}},
+        {"--colour", 2, {"Onbekende optie: 'colour'"}}};
+    for (const auto &[option, status, words] : answers) {
         program.start(QStringLiteral(DORQ_PROGRAM), {option});
         ASSERT_TRUE(program.waitForFinished(5000));
-        const QByteArray out = program.readAllStandardOutput();
-        EXPECT_EQ(program.exitCode(), 0) << option;
-        EXPECT_TRUE(out.contains(std::string(option) == "--help" ? "--com1" : "dorq-pulse 0.01"))
-            << out.constData();
+        const QByteArray out = program.readAllStandardOutput() + program.readAllStandardError();
+        EXPECT_EQ(program.exitCode(), status) << option;
+        for (const QByteArray &word : words)
+            EXPECT_TRUE(out.contains(word)) << option << ": " << out.constData();
     }
 }
+
+// A real X server and the keyboard as XTest drives it: the repeats of a held key reach Qt
+// marked as repeats or not, as they happen to arrive.
+TEST(Program, AKeyHeldDownUnderXSendsOneLine)
+{
+    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+    const QString xdotool = QStandardPaths::findExecutable("xdotool");
+    if (xvfb.isEmpty() || xdotool.isEmpty())
+        GTEST_SKIP() << "needs Xvfb and xdotool: apt-get install xvfb xdotool";
+    QProcess server;
+    server.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+    ASSERT_TRUE(server.waitForReadyRead(10000)) << "Xvfb did not start";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", ":" + QString::fromLatin1(server.readLine().trimmed()));
+    env.remove("QT_QPA_PLATFORM");
+    env.remove("WAYLAND_DISPLAY");
+    const auto xdo = [&](const QStringList &arguments) {
+        QProcess tool;
+        tool.setProcessEnvironment(env);
+        tool.start(xdotool, arguments);
+        tool.waitForFinished(10000);
+        return tool.readAllStandardOutput().trimmed();
+    };
+    PtyPair com1;
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(DORQ_PROGRAM), {"--com1", com1.deviceName(), "--no-journal"});
+    QByteArray window;
+    for (int wait = 0; wait < 100 && window.isEmpty(); ++wait, QTest::qWait(100))
+        window = xdo({"search", "--onlyvisible", "--name", "DORQ PLC Pulse"});
+    ASSERT_FALSE(window.isEmpty()) << program.readAllStandardError().constData();
+    xdo({"windowfocus", "--sync", window});
+    QTest::qWait(300);
+    // From "Kanaal 1" to COM1, which Space chooses; then the digit there, and back to
+    // "Kanaal 5" for Space and Enter.
+    xdo({"key", "--delay", "50", "Tab", "Tab", "Tab", "Tab", "Tab", "space"});
+    const auto hold = [&](const QString &key) { xdo({"keydown", key, "sleep", "1.2", "keyup", key}); };
+    hold("3");
+    xdo({"key", "shift+Tab"});
+    hold("space");
+    hold("Return");
+    EXPECT_EQ(channelsOf(com1.read(3 * 16, 3000)), "355");
+    EXPECT_EQ(com1.readAvailable(300), QByteArray()) << "more than one line per key";
+    program.terminate();
+    program.waitForFinished(5000);
+    server.terminate();
+    server.waitForFinished(5000);
+}
+
+#include "window_test.moc"

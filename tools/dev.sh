@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, then starts the tool or runs every test.
 #   tools/dev.sh start [dorq-pulse options]
-#   tools/dev.sh test
+#   tools/dev.sh test       as root: as the ordinary user dorq-test in a copy of the tree
+#                           under /var/tmp/dorq-test; the tests labelled root then as root
 #   tools/dev.sh sanitize   the tests again, built with AddressSanitizer and UBSan
+#   tools/dev.sh realport   the headless tool on real kernel drivers in a QEMU guest
 #   tools/dev.sh package    builds the .deb, checks it with lintian and appstreamcli, installs
 #                           it and starts the installed tool
 #   tools/dev.sh deps       only installs what is missing
@@ -15,10 +17,12 @@ if [ "${1:-}" = windows ]; then
     exec tools/windows.sh
 fi
 
-# fonts-liberation2: the window's font, which the .deb depends on and the window tests expect.
+# fonts-liberation2: the window's font, which the .deb depends on and the window tests expect;
+# qt6-translations-l10n: Qt's own words in Dutch, a dependency of the .deb too; xvfb and
+# xdotool: the test of held keys on a real X server; socat: the virtual cable of the README.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
           libgtest-dev googletest libbenchmark-dev libfuse3-dev fuse3 fonts-dejavu-core
-          fonts-liberation2 dpkg-dev file)
+          fonts-liberation2 qt6-translations-l10n xvfb xdotool dpkg-dev file socat ccache)
 # Debian's own checks of the .deb and its AppStream metadata; only packaging needs them.
 if [ "${1:-}" = package ]; then
     packages+=(lintian appstream)
@@ -28,9 +32,63 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 
 # One configuration for starting, testing and packaging, so that switching rebuilds nothing.
-configure() {
-    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDORQ_WERROR=ON >/dev/null
-    cmake --build build
+# ccache is keyed on paths within the tree, so that a copy elsewhere hits what this one built.
+release=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DDORQ_WERROR=ON -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+sanitized=(-DCMAKE_BUILD_TYPE=Debug -DDORQ_WERROR=ON -DDORQ_SANITIZE=ON
+           -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+build() { # directory, cmake options
+    local dir=$1
+    shift
+    echo "building in $PWD/$dir"
+    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+    CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1 cmake --build "$dir"
+}
+if [ "$(id -u)" -eq 0 ]; then
+    # Root's cache, in a place only root can make, which the test user only reads.
+    export CCACHE_DIR=/var/cache/dorq-pulse/ccache CCACHE_UMASK=022
+    install -d -m 755 "$CCACHE_DIR"
+fi
+configure() { build build "${release[@]}"; }
+
+# The tests run as an ordinary user: root passes file modes and exclusive locks that stop
+# everyone else, and would hide what a user meets. Only those labelled root run as root.
+tester=dorq-test
+home=/var/tmp/$tester # every folder on the way open to all, so that uid 65534 reaches it too
+run_tests() { # build directory, cmake options; ASAN_OPTIONS and UBSAN_OPTIONS pass through
+    local dir=$1
+    shift
+    if [ "$(id -u)" -ne 0 ]; then
+        build "$dir" "$@"
+        ctest --test-dir "$dir" --output-on-failure --timeout 300 -j2 -LE root
+        echo "the tests labelled root, as root (sudo -n)"
+        if ! sudo -n true 2>/dev/null; then
+            echo "not run: sudo asks for a password; run sudo -v, then this command again" >&2
+            exit 1
+        fi
+        sudo -n --preserve-env=ASAN_OPTIONS,UBSAN_OPTIONS \
+            ctest --test-dir "$dir" --output-on-failure --timeout 300 -L root
+        sudo -n chown -R "$(id -u):$(id -g)" "$dir/Testing"
+        return
+    fi
+    id -u "$tester" >/dev/null 2>&1 ||
+        useradd --system --user-group --home-dir "$home" --shell /usr/sbin/nologin "$tester"
+    install -d -m 755 -o "$tester" -g "$tester" "$home" "$home/ccache-tmp"
+    # The tree afresh, with its times kept so that only what changed is rebuilt; the build
+    # folders inside it are the test user's.
+    install -d -m 755 "$home/tree"
+    find "$home/tree" -mindepth 1 -maxdepth 1 ! -name 'build*' -exec rm -rf {} +
+    tar -C . --exclude=./.git --exclude='./build*' -cf - . | tar -C "$home/tree" -xf -
+    chmod -R a+rX "$home/tree"
+    install -d -m 755 -o "$tester" -g "$tester" "$home/tree/$dir"
+    echo "as the ordinary user $tester in $home/tree"
+    (cd "$home/tree" && runuser -u "$tester" -- env -u XDG_RUNTIME_DIR HOME="$home" \
+        CCACHE_READONLY=1 CCACHE_TEMPDIR="$home/ccache-tmp" bash -c "set -euo pipefail
+            $(declare -f build)
+            build $dir $*
+            ctest --test-dir $dir --output-on-failure --timeout 300 -j2 -LE root")
+    echo "the tests labelled root, as root"
+    ctest --test-dir "$home/tree/$dir" --output-on-failure --timeout 300 -L root
+    chown -R "$tester:$tester" "$home/tree/$dir/Testing"
 }
 
 mode=${1:-}
@@ -42,15 +100,15 @@ start)
     exec ./build/dorq-pulse "$@"
     ;;
 test)
-    configure
-    ctest --test-dir build --output-on-failure --timeout 300 -j2
+    run_tests build "${release[@]}"
     ;;
 sanitize)
-    cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDORQ_WERROR=ON \
-        -DDORQ_SANITIZE=ON >/dev/null
-    cmake --build build-asan
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
-        ctest --test-dir build-asan --output-on-failure --timeout 300 -j2
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1
+    run_tests build-asan "${sanitized[@]}"
+    ;;
+realport)
+    configure
+    exec tools/realport.sh build
     ;;
 package)
     configure
@@ -76,7 +134,7 @@ package)
     echo "installed tool ran headless"
     ;;
 *)
-    echo "usage: $0 start [options] | test | sanitize | package | deps | windows" >&2
+    echo "usage: $0 start [options] | test | sanitize | realport | package | deps | windows" >&2
     exit 2
     ;;
 esac

@@ -1,6 +1,8 @@
 // The program's start: the command line decides between the window and the console, and
 // which application object runs them.
 #include "console_front_end.h"
+#include "dorq_version.h"
+#include "journal_place.h"
 #include "main_window.h"
 #include "one_line.h"
 #include "process_setup.h"
@@ -8,6 +10,8 @@
 #include "failure.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <cstdio>
 #include <functional>
 
@@ -40,17 +44,31 @@ void refuseToAbortWithoutDisplay()
         });
 }
 
+// Qt's own words (standard buttons, the command line's usage and errors) in the program's
+// language, from Qt's translations or, in a Windows package, from beside the program. Each
+// application object needs it installed anew.
+void speakDutch()
+{
+    static QTranslator qtWords;
+    for (const QString &dir : {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+                               QCoreApplication::applicationDirPath() +
+                                   QStringLiteral("/translations")})
+        if (!qtWords.isEmpty() || qtWords.load(QStringLiteral("qtbase_nl"), dir))
+            break;
+    QCoreApplication::installTranslator(&qtWords);
+}
+
 std::unique_ptr<Journal> openJournal(const ProgramOptions &options)
 {
     switch (options.journal) {
     case ProgramOptions::JournalKind::None:
         return nullptr;
     case ProgramOptions::JournalKind::File:
-        return Journal::toFile(options.journalFile);
+        return Journal::toNativeFile(options.journalFile);
     case ProgramOptions::JournalKind::Daily:
         break;
     }
-    return Journal::daily(Journal::defaultDirectory());
+    return Journal::daily(defaultJournalFolder());
 }
 
 // Opened once the front end can run, so that a run that cannot start leaves no file behind.
@@ -72,12 +90,18 @@ int main(int argc, char **argv)
     openClosedStandardStreams();
     useParentConsole();
     QCoreApplication::setApplicationName(QStringLiteral("dorq-pulse"));
-    QCoreApplication::setApplicationVersion(DisplayVersion);
+    QCoreApplication::setApplicationVersion(QLatin1String(DisplayVersion));
     ParsedCommandLine parsed;
     {
         // Without a display yet, so that --help, --version and usage errors work anywhere.
         QCoreApplication parsing(argc, argv);
+        speakDutch();
+#ifdef Q_OS_UNIX
+        // File names are bytes here; the locale's decoding could change them.
+        parsed = parseCommandLine(QCoreApplication::arguments(), {argv, argv + argc});
+#else
         parsed = parseCommandLine(QCoreApplication::arguments());
+#endif
         if (parsed.exitStatus >= 0) {
             printLines(parsed.exitStatus == 0 ? stdout : stderr, parsed.output);
             return parsed.exitStatus;
@@ -96,6 +120,7 @@ int main(int argc, char **argv)
     };
     if (parsed.options.headless) {
         QCoreApplication app(argc, argv);
+        speakDutch();
         std::unique_ptr<Journal> journal;
         if (!openJournal(parsed.options, journal))
             return 2;
@@ -114,6 +139,7 @@ int main(int argc, char **argv)
     refuseToAbortWithoutDisplay();
     QApplication app(argc, argv);
     qInstallMessageHandler(nullptr);
+    speakDutch();
     std::unique_ptr<Journal> journal;
     if (!openJournal(parsed.options, journal))
         return 2;

@@ -149,7 +149,9 @@ void ConsoleFrontEnd::finish()
     m_reader->setPaused(true);
     m_clockWait.stop();
     m_session.comm().setPortOpen(false); // what the system took still leaves
-    emit finished(m_interpreter.allWent() && !m_unanswered && !m_clockStuck ? 0 : 1);
+    // A journal row that could not be written is lost evidence: no success.
+    const bool journaled = m_session.finishJournal();
+    emit finished(m_interpreter.allWent() && !m_unanswered && !m_clockStuck && journaled ? 0 : 1);
 }
 
 void ConsoleFrontEnd::report(int number, const QString &text)

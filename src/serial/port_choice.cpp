@@ -1,5 +1,7 @@
 #include "port_choice.h"
 
+#include "path_trust.h"
+
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryFile>
@@ -55,11 +57,13 @@ bool usable(const QVariant &value)
 PortChoice::PortChoice(const PortMap &commandLine) : m_ports(defaultPortMap())
 {
     const QString file = userSettings().fileName();
+    // As root, a link another user laid out could make the settings read or write any file.
+    m_useSettings = pathTrust(QFile::encodeName(file).constData()) != PathTrust::Refuse;
     // An editor's byte order mark is no reason to forget the ports: it is read past, in a
     // copy, as the file itself is left alone.
     QTemporaryFile withoutBom;
     QFile original(file);
-    if (original.open(QIODevice::ReadOnly) && original.read(Bom.size()) == Bom &&
+    if (m_useSettings && original.open(QIODevice::ReadOnly) && original.read(Bom.size()) == Bom &&
         withoutBom.open()) {
         withoutBom.write(original.readAll());
         withoutBom.flush();
@@ -67,8 +71,15 @@ PortChoice::PortChoice(const PortMap &commandLine) : m_ports(defaultPortMap())
     const QSettings settings = withoutBom.isOpen()
                                    ? QSettings(withoutBom.fileName(), QSettings::IniFormat)
                                    : userSettings();
-    settings.allKeys(); // sections are parsed, and judged, only when first needed: all now
-    if (const int unreadable = openError(file, "rb"); unreadable && unreadable != ENOENT) {
+    if (m_useSettings)
+        settings.allKeys(); // sections are parsed, and judged, only when first needed: all now
+    if (!m_useSettings) {
+        m_warnings << QStringLiteral("Instellingen %1 worden niet gebruikt: een koppeling van een "
+                                     "andere gebruiker, of in een map waarin anderen kunnen "
+                                     "schrijven; als root volgt dorq-pulse die niet.")
+                          .arg(file);
+    } else if (const int unreadable = openError(file, "rb");
+               unreadable && unreadable != ENOENT) {
         m_warnings << QStringLiteral("Instellingen %1 zijn onleesbaar: %2; de "
                                      "standaardpoorten worden gebruikt.")
                           .arg(file, systemText(unreadable));
@@ -97,6 +108,8 @@ PortChoice::PortChoice(const PortMap &commandLine) : m_ports(defaultPortMap())
 void PortChoice::choose(int port, const QString &device)
 {
     m_ports[port] = device;
+    if (!m_useSettings)
+        return;
     QSettings settings = userSettings();
     settings.setValue(key(port), device);
     saved(settings);
@@ -105,6 +118,8 @@ void PortChoice::choose(int port, const QString &device)
 void PortChoice::reset(int port)
 {
     m_ports[port] = defaultDevice(port);
+    if (!m_useSettings)
+        return;
     QSettings settings = userSettings();
     settings.remove(key(port));
     saved(settings);

@@ -43,6 +43,7 @@ private:
     QStringList m_warnings;
     std::optional<Problem> m_problem;
     bool m_told = false;
+    bool m_useSettings = true;
 };
 
 } // namespace dorq

@@ -44,7 +44,7 @@ signals:
     void lost(const dorq::Error &error);
 };
 
-// termios on Unix, QSerialPort where the platform needs it.
+// termios on Unix, Win32 on Windows.
 std::unique_ptr<SerialDevice> makeSystemSerialDevice();
 
 // Closing a port whose output has not all left yet finishes on a thread of its own, so that

@@ -1,68 +1,69 @@
 #pragma once
 
+#include "journal_failure.h"
+#include "journal_file.h"
+#include "journal_row.h"
+#include "failure.h"
 #include "press_result.h"
-#include "reporter.h"
 
-#include <QByteArray>
 #include <QDate>
 #include <QString>
-#include <condition_variable>
+#include <functional>
 #include <memory>
-#include <mutex>
-#include <set>
-#include <thread>
+#include <vector>
 
 namespace dorq {
 
-class AppendFile;
-
-// Evidence of every press, sent or not: one CSV row per press appended to a file, each row
-// handed to the system with one write before the press returns, the file synced to disk
-// within a second by a thread of its own, so that a slow disk delays no press.
-class Journal
+// A journal that cannot be opened at the start: the program does not run.
+class JournalOpenError : public Failure
 {
 public:
-    static const QByteArray Header; // "time,run,seq,channel,record,port,device,result"
+    explicit JournalOpenError(const JournalFailure &failure);
+    JournalFailure failure;
+};
 
-    // Appends to `path`, created if missing. Throws Failure when it cannot be opened.
+// Evidence of every press, sent or not: one CSV row per press appended to a file, handed
+// over before the press returns, written and synced where no press waits for the disk.
+class Journal : private JournalFileListener
+{
+public:
+    // Appends to `path`, created if missing; throws JournalOpenError when it cannot.
     static std::unique_ptr<Journal> toFile(const QString &path);
-    // A file per day in `directory`, journal-2026-12-07.csv, created when first needed.
+    // The path as the system spells it, byte for byte.
+    static std::unique_ptr<Journal> toNativeFile(const QByteArray &path);
+    // A file per day in `directory`, made when first needed.
     static std::unique_ptr<Journal> daily(const QString &directory);
-    static QString defaultDirectory();
-    static QString dailyName(const QDate &date);
 
-    ~Journal(); // syncs what was written
+    ~Journal() override; // finishes
 
-    // Failures are told once, and again only after a row has been written in between.
-    void setReporter(ErrorReporter *reporter) { m_reporter = reporter; }
+    // Failures are told once, and again only after a row has gone through in between.
+    // A file found deleted or replaced, and opened anew, is told each time.
+    using FailureHandler = std::function<void(const JournalFailure &)>;
+    void onFailure(FailureHandler handler) { m_onFailure = std::move(handler); }
+
+    void append(const JournalRow &row);
     void pressed(const PressResult &result);
+    // Waits for every row to be written and synced: true when none was lost.
+    bool finish();
     QString runId() const { return m_run; }
 
 private:
-    Journal(QString path, bool daily);
-    std::shared_ptr<AppendFile> fileFor(const QDate &day);
-    void failed(int number, const QString &text);
-    void syncLoop();
+    Journal(QByteArray path, bool daily);
+    JournalFile *fileFor(const QDate &day);
+    void failed(const JournalFailure &failure) override;
+    void written() override { m_failing = false; }
 
-    QString m_path; // the file, or the directory of a daily journal
+    QByteArray m_path; // the file, or the folder of a daily journal
     bool m_daily;
     QString m_run;
     qint64 m_seq = 0;
     QDate m_day;
-    std::shared_ptr<AppendFile> m_file;
-    bool m_brokenRow = false; // a short write left a row without its end
+    std::unique_ptr<JournalFile> m_file;
+    std::vector<std::unique_ptr<JournalFile>> m_earlier; // days gone by, still finishing
+    JournalFailure m_openFailure;
     bool m_failing = false;
-    int m_openError = 0;
-    QString m_openErrorText;
-    ErrorReporter *m_reporter = nullptr;
-
-    std::mutex m_mutex; // guards what the sync thread shares
-    std::condition_variable m_wake;
-    std::set<std::shared_ptr<AppendFile>> m_dirty;
-    int m_syncError = 0;
-    QString m_syncErrorText;
-    bool m_stopping = false;
-    std::thread m_syncer;
+    bool m_whole = true;
+    FailureHandler m_onFailure;
 };
 
 } // namespace dorq

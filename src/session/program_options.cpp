@@ -1,6 +1,7 @@
 #include "program_options.h"
 
-#include "journal.h"
+#include "dorq_version.h"
+#include "journal_place.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -19,16 +20,34 @@ ParsedCommandLine usageError(const QString &text)
     return parsed;
 }
 
+// The last --journal value as the parser reads the line: values of other options skipped.
+QByteArray nativeJournalFile(const QList<QByteArray> &native)
+{
+    QByteArray file;
+    for (qsizetype i = 1; i < native.size(); ++i) {
+        const QByteArray &argument = native[i];
+        if (argument == "--")
+            break;
+        if (argument == "--journal" && i + 1 < native.size())
+            file = native[++i];
+        else if (argument.startsWith("--journal="))
+            file = argument.mid(10);
+        else if (argument == "--com1" || argument == "--com2")
+            ++i;
+    }
+    return file;
+}
+
 } // namespace
 
-ParsedCommandLine parseCommandLine(const QStringList &arguments)
+ParsedCommandLine parseCommandLine(const QStringList &arguments, const QList<QByteArray> &native)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Emuleert de pulsgenerator van een DORQ-Modicon-PLC op een seriele lijn.\n"
                        "Zonder --journal gaat het journaal van elke druk naar\n%1")
             .arg(
-                QDir::toNativeSeparators(QDir(Journal::defaultDirectory())
+                QDir::toNativeSeparators(QDir(defaultJournalFolder())
                                              .filePath(QStringLiteral("journal-JJJJ-MM-DD.csv")))));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Toont deze hulp."));
@@ -63,7 +82,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     if (parser.isSet(help))
         return {{}, 0, parser.helpText()};
     if (parser.isSet(version))
-        return {{}, 0, QStringLiteral("dorq-pulse %1\n").arg(DisplayVersion)};
+        return {{}, 0, QStringLiteral("dorq-pulse %1\n").arg(QLatin1String(DisplayVersion))};
     if (!parser.positionalArguments().isEmpty())
         return usageError(QStringLiteral("onbekend argument \"%1\"")
                               .arg(parser.positionalArguments().constFirst()));
@@ -87,7 +106,9 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         options.journal = ProgramOptions::JournalKind::None;
     if (parser.isSet(journal)) {
         options.journal = ProgramOptions::JournalKind::File;
-        options.journalFile = parser.value(journal);
+        options.journalFile = nativeJournalFile(native);
+        if (options.journalFile.isNull())
+            options.journalFile = nativePath(parser.value(journal));
         if (options.journalFile.isEmpty())
             return usageError(QStringLiteral("--journal heeft een bestand nodig"));
     }

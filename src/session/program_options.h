@@ -6,14 +6,12 @@
 
 namespace dorq {
 
-inline const QString DisplayVersion = QStringLiteral("0.01");
-
 struct ProgramOptions
 {
     bool headless = false;
     PortMap ports; // --com1/--com2: for this run only
     enum class JournalKind { Daily, File, None } journal = JournalKind::Daily;
-    QString journalFile;
+    QByteArray journalFile; // as the system spells it
 };
 
 struct ParsedCommandLine
@@ -25,6 +23,9 @@ struct ParsedCommandLine
     QString output;
 };
 
-ParsedCommandLine parseCommandLine(const QStringList &arguments);
+// `native`, where given, is the command line as the system passed it: a file name that is
+// not valid in the locale's encoding is taken from there, byte for byte.
+ParsedCommandLine parseCommandLine(const QStringList &arguments,
+                                   const QList<QByteArray> &native = {});
 
 } // namespace dorq

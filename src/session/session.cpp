@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "journal_messages.h"
 #include "port_selection.h"
 #include "pulse_record.h"
 
@@ -48,7 +49,9 @@ Session::Session(SessionOptions options, QObject *parent)
       m_journal(std::move(options.journal)), m_timer(this)
 {
     if (m_journal)
-        m_journal->setReporter(this);
+        m_journal->onFailure([this](const JournalFailure &failure) {
+            report(failure.number, journalFailureText(failure));
+        });
     connect(&m_comm, &MsComm::portLost, this, &Session::portLost);
 
     m_timer.setObjectName(QStringLiteral("Timer1"));
@@ -85,6 +88,11 @@ PressResult Session::press(int index)
     if (m_journal)
         m_journal->pressed(result);
     return result;
+}
+
+bool Session::finishJournal()
+{
+    return !m_journal || m_journal->finish();
 }
 
 SelectResult Session::selectPort(int port)

@@ -4,6 +4,7 @@
 #include "ms_comm.h"
 #include "press_result.h"
 #include "pulse_clock.h"
+#include "reporter.h"
 #include "serial_error.h"
 
 #include <QObject>
@@ -33,6 +34,8 @@ public:
     // Index 0 to 7: "Kanaal 1" to "Kanaal 8". Logged and journaled whatever became of it.
     PressResult press(int index);
     SelectResult selectPort(int port);
+    // Waits for the journal's rows to reach the disk: false when any was lost.
+    bool finishJournal();
 
     // One tick of the clock, as its timer gives them: true when a new second began.
     bool tick();

@@ -4,10 +4,11 @@ namespace dorq {
 
 namespace {
 using K = ControlKind;
+// The window ends it with where the operator's guide is.
 constexpr const char *Description =
     "Dit programma emuleert een DORQ-Modicon-PLC pulsgenerator voor test doeleinden. "
     "Verbind het  DORQ-tijdkoppel mechanisme met een Null-modem seriele kabel met deze PC en "
-    "druk op de Kanaal-x knoppen. Meer info https://example.org/dorq";
+    "druk op de Kanaal-x knoppen. Meer info ";
 } // namespace
 
 // clang-format off

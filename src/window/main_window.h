@@ -17,6 +17,9 @@ class QTableView;
 
 namespace dorq {
 
+class LogActions;
+class PortMenu;
+
 struct WindowOptions
 {
     PortChoice ports;
@@ -26,9 +29,9 @@ struct WindowOptions
     ErrorReporter *reporter = nullptr;    // a message box when empty
 };
 
-// Form1: the one window. It shows one run of the tool and routes the four events (tick,
-// channel press, COM1, COM2) to it; the log can be copied and saved, and the device behind
-// each port chosen from a menu on its option.
+// Form1: the one window. It builds itself from the layout table, shows one run of the tool
+// and routes the four events (tick, channel press, COM1, COM2) to it; the log's copy and
+// save and the port menu on each option are classes of their own.
 class MainWindow : public QWidget
 {
     Q_OBJECT
@@ -41,32 +44,17 @@ public:
     QPushButton *channelButton(int index) const { return m_command.at(std::size_t(index)); }
     const PulseLogModel &log() const { return m_log; }
     MsComm &comm() { return m_session->comm(); }
-
-    // The records selected in the log, in the order shown, one per line.
-    QString selectedRecords() const;
-    // Writes the whole log as shown to `path`, all or nothing.
-    void saveLog(const QString &path);
-    // Points COM`port` at `device` (the default when empty) and keeps that choice.
-    void choosePortDevice(int port, const QString &device);
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    const LogActions &logActions() const { return *m_logActions; }
+    PortMenu &portMenu() { return *m_portMenu; }
 
 private:
     void buildControls();
     void setTabOrder();
-    void fitFonts();
-    void addLogActions();
-    void showPortMenu(int port, const QPoint &where);
-    void updatePortToolTip(int port);
     void clearPortChoice();
     void showPress(const PressResult &result);
     void showSelection(const SelectResult &result);
     void showNoPort();
     void failed(const Error &error);
-    // Runs one event's handler to its end or to the step that failed; a failure goes to
-    // the operator and the program carries on.
-    template <typename Handler> void handle(Handler &&handler);
 
     std::unique_ptr<ErrorReporter> m_ownReporter;
     ErrorReporter *m_reporter;
@@ -80,6 +68,8 @@ private:
     QTableView *m_grid = nullptr;
     std::array<QRadioButton *, 2> m_option{};
     std::array<QPushButton *, 8> m_command{};
+    LogActions *m_logActions = nullptr;
+    PortMenu *m_portMenu = nullptr;
 };
 
 } // namespace dorq

@@ -1,0 +1,186 @@
+#include "journal_file.h"
+
+#include "journal_writer_unix.h"
+
+#include <QSocketNotifier>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace dorq {
+
+namespace {
+
+QString systemText(int number)
+{
+    return number ? QString::fromLocal8Bit(std::strerror(number)) : QString();
+}
+
+JournalFailure::What whatOf(std::int32_t kind)
+{
+    switch (kind) {
+    case WriterReport::OpenFailed:
+        return JournalFailure::What::Open;
+    case WriterReport::Untrusted:
+        return JournalFailure::What::UntrustedLink;
+    case WriterReport::NotAFile:
+        return JournalFailure::What::NotAFile;
+    case WriterReport::SyncFailed:
+        return JournalFailure::What::Sync;
+    case WriterReport::Replaced:
+        return JournalFailure::What::Replaced;
+    }
+    return JournalFailure::What::Write;
+}
+
+// Rows go through a pipe to a writer process of their own: the press only hands its row
+// to the kernel, whose pipe outlives this program, and the writer alone waits for the disk.
+class WriterProcessFile : public JournalFile
+{
+public:
+    WriterProcessFile(pid_t writer, int rows, int reports, QByteArray path,
+                      JournalFileListener &listener)
+        : m_writer(writer), m_rows(rows), m_reports(reports), m_path(std::move(path)),
+          m_listener(listener)
+    {
+    }
+    ~WriterProcessFile() override { finish(); }
+
+    void append(const QByteArray &row) override
+    {
+        watchReports();
+        if (m_rows < 0 || row.size() > qsizetype(MaxJournalRow))
+            return fail(m_rows < 0 ? EPIPE : EMSGSIZE);
+        const auto size = std::uint32_t(row.size());
+        const QByteArray message = QByteArray(reinterpret_cast<const char *>(&size), 4) + row;
+        // One write: whole, or not at all should this program be killed. A full pipe (the
+        // writer that far behind) holds the press rather than losing its row.
+        for (qsizetype done = 0; done < message.size();) {
+            const ssize_t n = ::write(m_rows, message.constData() + done,
+                                      std::size_t(message.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return fail(errno);
+            done += n;
+        }
+    }
+
+    void closeInput() override
+    {
+        if (m_rows >= 0)
+            ::close(m_rows);
+        m_rows = -1;
+    }
+
+    bool finish() override
+    {
+        closeInput();
+        if (m_writer > 0) {
+            int status = 0;
+            while (::waitpid(m_writer, &status, 0) < 0 && errno == EINTR) {
+            }
+            m_whole = m_whole && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+            m_writer = 0;
+            readReports();
+            m_notifier.reset();
+            ::close(m_reports);
+        }
+        return m_whole;
+    }
+
+private:
+    void fail(int number)
+    {
+        m_whole = false;
+        m_listener.failed({JournalFailure::What::Write, number, systemText(number), m_path});
+    }
+
+    void readReports()
+    {
+        WriterReport reports[64];
+        ssize_t n;
+        while ((n = ::read(m_reports, reports, sizeof reports)) > 0) {
+            for (std::size_t i = 0; i < std::size_t(n) / sizeof *reports; ++i) {
+                const WriterReport &r = reports[i];
+                if (r.kind == WriterReport::RowWritten)
+                    m_listener.written();
+                else
+                    m_listener.failed({whatOf(r.kind), r.number, systemText(r.number), m_path});
+            }
+        }
+        if (n == 0 && m_notifier) // the writer has ended
+            m_notifier->setEnabled(false);
+    }
+
+    // Made at the first row, when the event loop that serves it runs: the journal opens
+    // before the application object that the program keeps.
+    void watchReports()
+    {
+        if (m_notifier || m_writer <= 0)
+            return;
+        m_notifier = std::make_unique<QSocketNotifier>(m_reports, QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
+                         [this] { readReports(); });
+    }
+
+    pid_t m_writer;
+    int m_rows;
+    int m_reports;
+    QByteArray m_path;
+    JournalFileListener &m_listener;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    bool m_whole = true;
+};
+
+void closeBoth(int fds[2])
+{
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+} // namespace
+
+std::unique_ptr<JournalFile> JournalFile::open(const QByteArray &path,
+                                               JournalFileListener &listener,
+                                               JournalFailure &failure)
+{
+    WriterReport why{};
+    const int file = openJournalFd(path.constData(), why);
+    if (file < 0) {
+        failure = {whatOf(why.kind), why.number, systemText(why.number), path};
+        return nullptr;
+    }
+    int rows[2], reports[2];
+    if (::pipe2(rows, O_CLOEXEC) != 0) {
+        failure = {JournalFailure::What::Open, errno, systemText(errno), path};
+        ::close(file);
+        return nullptr;
+    }
+    if (::pipe2(reports, O_CLOEXEC | O_NONBLOCK) != 0) {
+        failure = {JournalFailure::What::Open, errno, systemText(errno), path};
+        closeBoth(rows);
+        ::close(file);
+        return nullptr;
+    }
+    // Room for thousands of rows while the writer waits for a slow disk.
+    ::fcntl(rows[1], F_SETPIPE_SZ, 1 << 20);
+    const pid_t writer = ::fork();
+    if (writer == 0)
+        runJournalWriter(rows[0], reports[1], file, path.constData());
+    const int forkError = errno;
+    ::close(rows[0]);
+    ::close(reports[1]);
+    ::close(file);
+    if (writer < 0) {
+        failure = {JournalFailure::What::Open, forkError, systemText(forkError), path};
+        ::close(rows[1]);
+        ::close(reports[0]);
+        return nullptr;
+    }
+    return std::make_unique<WriterProcessFile>(writer, rows[1], reports[0], path, listener);
+}
+
+} // namespace dorq

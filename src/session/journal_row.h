@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <chrono>
+#include <string>
+
+namespace dorq {
+
+// What one press leaves in the journal, before the journal adds its run and sequence.
+struct JournalRow
+{
+    std::chrono::system_clock::time_point at; // when the line went, or the press
+    std::string record;                       // as on the wire, without CR LF
+    int port = 0;                             // 0 when no port was open
+    QString device;
+    QString result; // "sent", "no port", "error N: text"
+};
+
+inline const QByteArray JournalHeader = "time,run,seq,channel,record,port,device,result\r\n";
+
+// RFC 4180: quoted when it holds a comma, a quote or a line break; quotes doubled.
+QByteArray csvField(const QString &text);
+// One CSV line ending in CR LF; the time in local time with microseconds and UTC offset.
+QByteArray csvRow(const JournalRow &row, const QString &run, qint64 seq);
+
+} // namespace dorq

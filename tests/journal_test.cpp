@@ -1,0 +1,270 @@
+// The journal's file on Unix: what a file holds after rows from one or more instances, when
+// the disk fills, the file goes away, or someone else laid out the path.
+#include "journal.h"
+#include "journal_place.h"
+#include "port_choice.h"
+#include "program_options.h"
+#include "support/csv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace dorq;
+using namespace dorq::test;
+
+namespace {
+
+const JournalRow Row{std::chrono::system_clock::now(), "1  10:20:30.00", 1, "/dev/ttyUSB0", "sent"};
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+void write(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+struct Told
+{
+    explicit Told(Journal &journal)
+    {
+        journal.onFailure([this](const JournalFailure &f) { failures << f; });
+    }
+    bool waitFor(qsizetype count) // and no more
+    {
+        return QTest::qWaitFor([&] { return failures.size() >= count; }, 5000) &&
+               (QTest::qWait(50), failures.size() == count);
+    }
+    QList<JournalFailure> failures;
+};
+
+} // namespace
+
+TEST(Journal, GivesEveryFileItsHeaderAndEveryRowALineOfItsOwn)
+{
+    const QByteArray cutRow = "2026-12-07T10:20:30.123456+01:00,20261207-102011-42,7,1,1  10:2";
+    const struct
+    {
+        const char *what;
+        QByteArray found; // null: no file
+        QByteArray before; // what stands before the new row
+    } rows[] = {
+        {"no file", {}, JournalHeader},
+        {"an empty file", "", JournalHeader},
+        {"a header cut short", "time,run,seq,chan", JournalHeader},
+        {"a row cut short", JournalHeader + cutRow, JournalHeader + cutRow + "\r\n"},
+        {"whole rows", JournalHeader + cutRow + "\r\n", JournalHeader + cutRow + "\r\n"},
+    };
+    QTemporaryDir dir;
+    JournalRow row = Row;
+    row.device = "COM \"1\", or\r\nnot";
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        const QString path = dir.filePath("j.csv");
+        QFile::remove(path);
+        if (!r.found.isNull())
+            write(path, r.found);
+        QString run;
+        {
+            const auto journal = Journal::toFile(path);
+            journal->append(row);
+            run = journal->runId();
+            EXPECT_TRUE(journal->finish());
+        }
+        EXPECT_EQ(contents(path), r.before + csvRow(row, run, 1));
+        EXPECT_EQ(readCsv(path).last().mid(5), QStringList({"COM1", row.device, "sent"}));
+    }
+}
+
+TEST(Journal, EndsARowCutShortBeforeTheNextAndTellsFailuresOnceUntilARowGoesThrough)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("j.csv");
+    // The writer inherits a file size limit that lets the second row in only in part.
+    rlimit saved = {};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = rlim_t(JournalHeader.size() + csvRow(Row, "20261207-102030-1", 1).size() * 3 / 2);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    auto limited = Journal::toFile(path);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    Told told(*limited);
+    for (int i = 0; i < 3; ++i)
+        limited->append(Row);
+    ASSERT_TRUE(told.waitFor(1));
+    EXPECT_EQ(told.failures[0].what, JournalFailure::What::Write);
+    EXPECT_EQ(told.failures[0].number, EFBIG);
+
+    JournalRow other = Row;
+    other.device = "/dev/ttyUSB1";
+    Journal::toFile(path)->append(other); // another instance, its file not limited
+    const QList<QByteArray> lines = contents(path).split('\n');
+    ASSERT_EQ(lines.size(), 5) << contents(path).constData();
+    EXPECT_EQ(lines[1] + '\n', csvRow(Row, limited->runId(), 1));
+    const QByteArray cut = lines[2].chopped(1); // ended by the other instance's CR LF
+    EXPECT_TRUE(csvRow(Row, limited->runId(), 2).startsWith(cut)) << lines[2].constData();
+    EXPECT_LT(cut.size() + 2, csvRow(Row, limited->runId(), 2).size());
+    EXPECT_EQ(lines[3] + '\n', csvRow(other, limited->runId(), 1)) << "on a line of its own";
+
+    QFile::resize(path, 0); // room again: a row goes through, and the next failure is told
+    limited->append(Row);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readCsv(path).size() == 1; }, 5000));
+    limited->append(Row);
+    EXPECT_TRUE(told.waitFor(2));
+    EXPECT_FALSE(limited->finish()) << "rows were lost";
+}
+
+TEST(Journal, AFileDeletedOrReplacedIsOpenedAnewAtItsPathAndToldOnce)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("j.csv");
+    for (const QByteArray &replacement : {QByteArray(), QByteArray("x,y\r\n")}) {
+        SCOPED_TRACE(replacement.isNull() ? "deleted" : "replaced");
+        QFile::remove(path);
+        auto journal = Journal::toFile(path);
+        Told told(*journal);
+        journal->append(Row);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return readCsv(path).size() == 1; }, 5000));
+        QFile::remove(path);
+        if (!replacement.isNull()) {
+            write(path + ".new", replacement);
+            QFile::rename(path + ".new", path);
+        }
+        journal->append(Row);
+        journal->append(Row);
+        EXPECT_TRUE(journal->finish());
+        ASSERT_EQ(told.failures.size(), 1);
+        EXPECT_EQ(told.failures[0].what, JournalFailure::What::Replaced);
+        EXPECT_EQ(contents(path), (replacement.isNull() ? JournalHeader : replacement) +
+                                      csvRow(Row, journal->runId(), 2) +
+                                      csvRow(Row, journal->runId(), 3));
+    }
+}
+
+TEST(Journal, TwoInstancesOnAFullDiskNeverShareALine)
+{
+    QTemporaryDir dir;
+    if (::mount("tmpfs", dir.path().toLocal8Bit().constData(), "tmpfs", 0, "size=16k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
+    const QString path = dir.filePath("j.csv");
+    {
+        auto first = Journal::toFile(path), second = Journal::toFile(path);
+        JournalRow other = Row;
+        other.device = "/dev/ttyUSB1";
+        for (int i = 0; i < 300; ++i) { // more than 16 kB
+            first->append(Row);
+            second->append(other);
+        }
+        EXPECT_FALSE(first->finish());
+        EXPECT_FALSE(second->finish());
+    }
+    const QByteArray text = contents(path);
+    ::umount(dir.path().toLocal8Bit().constData());
+    EXPECT_GT(text.size(), 12 * 1024);
+    const QRegularExpression time("\\d{4}-\\d\\d-\\d\\dT");
+    for (const QByteArray &line : text.split('\n')) {
+        const auto matches = time.globalMatch(QString::fromUtf8(line));
+        int count = 0;
+        for (auto it = matches; it.hasNext(); it.next())
+            ++count;
+        EXPECT_LE(count, 1) << line.constData();
+        EXPECT_TRUE(count == 0 || time.match(QString::fromUtf8(line)).capturedStart() == 0)
+            << line.constData();
+    }
+}
+
+TEST(Journal, TakesItsFileByteForByteAndRefusesWhatIsNoFile)
+{
+    QTemporaryDir dir;
+    const QByteArray name = QFile::encodeName(dir.path()) + "/j\xe9.csv";
+    const ParsedCommandLine parsed =
+        parseCommandLine({"dorq-pulse", "--com1", "--journal", "--journal", "j\uFFFD.csv"},
+                         {"dorq-pulse", "--com1", "--journal", "--journal", name});
+    EXPECT_EQ(parsed.options.ports.value(1), "--journal");
+    ASSERT_EQ(parsed.options.journalFile, name);
+    Journal::toNativeFile(name)->append(Row);
+    EXPECT_EQ(::unlink(name.constData()), 0) << "the very name";
+
+    const QByteArray fifo = QFile::encodeName(dir.filePath("fifo"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    for (const QByteArray &path : {fifo, QFile::encodeName(dir.path())}) {
+        try {
+            Journal::toNativeFile(path);
+            ADD_FAILURE() << "opened " << path.constData();
+        } catch (const JournalOpenError &e) {
+            EXPECT_EQ(e.failure.what, JournalFailure::What::NotAFile) << path.constData();
+        }
+    }
+}
+
+// Needs root: as an ordinary user a link reaches nothing that user could not reach anyway.
+TEST(Journal, AsRootFollowsNoLinkAnotherUserLaidOut)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    QTemporaryDir dir;
+    const QString target = dir.filePath("root-only");
+    const uid_t nobody = 65534;
+    const struct
+    {
+        const char *what;
+        uid_t folderOwner;
+        uid_t linkOwner;
+        bool followed;
+    } rows[] = {
+        {"another user's link", 0, nobody, false},
+        {"root's link in another user's folder", nobody, 0, false},
+        {"root's link in root's folder", 0, 0, true},
+    };
+    int n = 0;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        write(target, "secret\n");
+        const QByteArray folder = QFile::encodeName(dir.filePath(QString::number(++n)));
+        const QByteArray link = folder + "/j.csv";
+        ASSERT_EQ(::mkdir(folder.constData(), 0755), 0);
+        ASSERT_EQ(::chown(folder.constData(), row.folderOwner, row.folderOwner), 0);
+        ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), link.constData()), 0);
+        ASSERT_EQ(::lchown(link.constData(), row.linkOwner, row.linkOwner), 0);
+        try {
+            Journal::toNativeFile(link)->append(Row);
+            EXPECT_TRUE(row.followed);
+        } catch (const JournalOpenError &e) {
+            EXPECT_FALSE(row.followed);
+            EXPECT_EQ(e.failure.what, JournalFailure::What::UntrustedLink);
+        }
+        EXPECT_EQ(contents(target) == "secret\n", !row.followed);
+    }
+
+    // The settings likewise: read from, and written to, only where no other user laid a link.
+    const QString settings =
+        QSettings(QSettings::defaultFormat(), QSettings::UserScope, "dorq-pulse", "dorq-pulse")
+            .fileName();
+    QDir().mkpath(QFileInfo(settings).path());
+    write(target, "[ports]\nCOM1=/dev/planted\n");
+    QFile::remove(settings);
+    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(settings)), 0);
+    ASSERT_EQ(::lchown(QFile::encodeName(settings).constData(), nobody, nobody), 0);
+    PortChoice choice;
+    EXPECT_EQ(choice.device(1), PortChoice::defaultDevice(1));
+    EXPECT_EQ(choice.warnings().size(), 1);
+    choice.choose(2, "/dev/ttyACM3");
+    EXPECT_EQ(contents(target), "[ports]\nCOM1=/dev/planted\n");
+    QFile::remove(settings);
+}

@@ -3,10 +3,13 @@
 #include "support/csv.h"
 #include "support/pty_pair.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,8 +24,10 @@ namespace {
 
 struct Headless
 {
-    explicit Headless(const QStringList &arguments)
+    explicit Headless(const QStringList &arguments, const QString &input = {})
     {
+        if (!input.isEmpty())
+            process.setStandardInputFile(input);
         process.start(QStringLiteral(DORQ_PROGRAM), QStringList{"--headless"} + arguments);
         process.waitForStarted(5000);
     }
@@ -124,6 +129,21 @@ TEST(Headless, ExitStatusSaysWhetherEverythingWent)
          "",
          2,
          "Kan het journaal"},
+        {"line too long, told once and skipped to its end",
+         {"--no-journal"},
+         QByteArray(100000, 'x') + "\n1\n",
+         1,
+         "ready\nerror 380: command longer than 4096 bytes, skipped\nunsent 1  "},
+        {"control characters echoed",
+         {"--no-journal"},
+         "a\rb\x01\x7f\n",
+         1,
+         "error 380: unknown command \"a\\rb\\x01\\x7f\"\n"},
+        {"device name with a line break",
+         {"--no-journal", "--com1", dir.filePath("tty\nGONE")},
+         "com1\n",
+         1,
+         "/tty\\nGONE niet openen: No such file or directory\n"},
         {"journal on a FIFO", {"--journal", fifo}, "", 2, "geen gewoon bestand"},
     };
     for (const auto &row : rows) {
@@ -134,6 +154,7 @@ TEST(Headless, ExitStatusSaysWhetherEverythingWent)
         const QByteArray said = row.status == 2 ? tool.process.readAllStandardError()
                                                 : tool.process.readAllStandardOutput();
         EXPECT_TRUE(said.contains(row.says)) << said.constData();
+        EXPECT_FALSE(tool.process.readAllStandardError().contains("\n\n")) << "advice whole";
     }
 }
 
@@ -257,4 +278,99 @@ TEST(Headless, KeepsEveryRowOfAPressItAnsweredWhenKilledAndSharesAJournal)
     if (slow)
         QProcess::execute("fusermount3", {"-u", dir.filePath("slow/disk")});
     slowDisk.waitForFinished(5000);
+}
+
+// Each press's journal row: how far its record's time lies before the moment its row was
+// written, in milliseconds.
+static QList<qint64> recordLags(const QString &journal)
+{
+    QList<qint64> lags;
+    for (const QStringList &row : readCsv(journal)) {
+        const QDateTime written = QDateTime::fromString(row.value(0), Qt::ISODateWithMs);
+        const QTime stamped = QTime::fromString(row.value(4).mid(3) + '0', "hh:mm:ss.zzz");
+        lags << (written.toLocalTime().time().msecsSinceStartOfDay() -
+                 stamped.msecsSinceStartOfDay() + 86400000) % 86400000;
+    }
+    return lags;
+}
+
+TEST(Headless, RecordTimesKeepUpWithABurstAndAfterAStop)
+{
+    QTemporaryDir dir;
+    const QString journal = dir.filePath("j.csv");
+    Headless tool({"--journal", journal});
+    const int burst = 30000; // all waiting at "ready", run at once
+    tool.send(QByteArray("1\n").repeated(burst));
+    ASSERT_EQ(tool.answers(burst + 1).size(), burst + 1);
+    // Stopped, with presses waiting, until well into a later second.
+    const pid_t pid = pid_t(tool.process.processId());
+    ::kill(pid, SIGSTOP);
+    tool.send("2\n3\n");
+    tool.process.waitForBytesWritten(1000);
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    QThread::msleep(1000 + 600 - now % 1000);
+    ::kill(pid, SIGCONT);
+    ASSERT_EQ(tool.answers(2).size(), 2);
+    tool.exitStatus();
+    const QList<qint64> lags = recordLags(journal);
+    ASSERT_EQ(lags.size(), burst + 2);
+    // The clock's step and margin, and room for a busy machine; a clock that stood still
+    // while presses ran, or that restarted its count after the stop, lags by far more.
+    EXPECT_LT(*std::max_element(lags.begin(), lags.end() - 2), 100);
+    EXPECT_LT(std::max(lags[burst], lags[burst + 1]), 100) << "after the stop";
+    EXPECT_GE(*std::min_element(lags.begin(), lags.end()), 0) << "never ahead of its press";
+}
+
+TEST(Headless, EndsOnASignalWhateverItsInputAndOutputAreDoing)
+{
+    QTemporaryDir dir;
+    QFile commands(dir.filePath("in"));
+    ASSERT_TRUE(commands.open(QIODevice::WriteOnly));
+    commands.write(QByteArray("1\n2\n").repeated(200000));
+    commands.close();
+    Headless tool({"--no-journal"}, commands.fileName());
+    QThread::msleep(2000); // no events: its answers fill the pipe that nobody reads
+    QElapsedTimer ending;
+    ending.start();
+    ::kill(pid_t(tool.process.processId()), SIGTERM);
+    ASSERT_TRUE(tool.process.waitForFinished(5000));
+    EXPECT_LT(ending.elapsed(), 1000);
+    EXPECT_EQ(tool.process.exitCode(), 1);
+}
+
+TEST(Headless, StartsWhateverItIsGiven)
+{
+    QTemporaryDir dir;
+    const auto run = [](const QString &script, const QStringList &environment = {}) {
+        QProcess shell;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString &setting : environment)
+            env.insert(setting.section('=', 0, 0), setting.section('=', 1));
+        shell.setProcessEnvironment(env);
+        shell.start("sh", {"-c", script, DORQ_PROGRAM});
+        const bool ended = shell.waitForFinished(15000);
+        shell.kill();
+        shell.waitForFinished();
+        return std::make_pair(ended ? shell.exitCode() : -1,
+                              shell.readAllStandardOutput() + shell.readAllStandardError());
+    };
+    // Closed standard descriptors are not taken for Qt's own.
+    EXPECT_EQ(run(R"(exec "$0" --headless --no-journal <&- 2>&-)"), std::make_pair(0, QByteArray("ready\n")));
+    // Without a display no journal file is made.
+    const QString journal = dir.filePath("j.csv");
+    EXPECT_EQ(run(QString(R"(exec "$0" --journal '%1' 2>/dev/null)").arg(journal),
+                  {"QT_QPA_PLATFORM=xcb", "DISPLAY=", "WAYLAND_DISPLAY="})
+                  .first,
+              2);
+    EXPECT_FALSE(QFile::exists(journal));
+    // A wall clock that stands still ends in a few seconds, and says so.
+    const QString faketime = QStandardPaths::findExecutable("faketime");
+    if (faketime.isEmpty())
+        GTEST_SKIP() << "faketime is not installed";
+    const auto [status, said] =
+        run(QString(R"(echo 1 | '%1' -f '2026-12-07 10:00:00' "$0" --headless --no-journal)")
+                .arg(faketime),
+            {"FAKETIME_DONT_FAKE_MONOTONIC=1"});
+    EXPECT_EQ(status, 1);
+    EXPECT_TRUE(said.contains("de klok van het systeem loopt niet")) << said.constData();
 }

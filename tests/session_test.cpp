@@ -305,6 +305,11 @@ TEST(PortChoice, CommandLineOverRememberedOverDefault)
          {{1, com1}, {2, com2}},
          1},
         {"garbage", QByteArray("\xff\xfe[[[\0\x01=\n", 10), {}, {{1, com1}, {2, com2}}, 1},
+        {"byte order mark",
+         "\xef\xbb\xbf[ports]\nCOM2=/dev/ttyACM0\n",
+         {},
+         {{1, com1}, {2, "/dev/ttyACM0"}},
+         0},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
@@ -324,7 +329,24 @@ TEST(PortChoice, CommandLineOverRememberedOverDefault)
     chosen.reset(1);
     EXPECT_EQ(PortChoice().ports(), (PortMap{{1, com1}, {2, "/dev/ttyACM3"}}))
         << "what was chosen is remembered, what the command line said is not";
+    EXPECT_FALSE(chosen.takeProblem());
     QFile::remove(file);
+
+    // A folder that cannot be made, even by root: a file stands in its place.
+    const QString folder = QFileInfo(file).path();
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    QFile blocker(folder);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    PortChoice unkept;
+    unkept.choose(1, "/dev/ttyUSB0");
+    const auto problem = unkept.takeProblem();
+    ASSERT_TRUE(problem);
+    EXPECT_TRUE(problem->text.contains(file)) << qPrintable(problem->text);
+    EXPECT_NE(problem->number, 0);
+    unkept.reset(1);
+    EXPECT_FALSE(unkept.takeProblem()) << "said once";
+    EXPECT_EQ(unkept.device(1), com1) << "the choice holds for this run";
+    QFile::remove(folder);
 }
 
 TEST(LineReader, DeliversEveryLineInOrderOnTheReadersThreadThenTheEnd)

@@ -4,6 +4,8 @@
 #include "dorq_version.h"
 #include "journal_place.h"
 #include "main_window.h"
+#include "one_line.h"
+#include "process_setup.h"
 #include "program_options.h"
 #include "failure.h"
 
@@ -12,16 +14,6 @@
 #include <QTranslator>
 #include <cstdio>
 #include <functional>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
-#ifdef Q_OS_UNIX
-#include <QSocketNotifier>
-#include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -33,55 +25,6 @@ void printLines(std::FILE *to, const QString &text)
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), to);
     std::fflush(to);
 }
-
-#ifdef Q_OS_UNIX
-int signalPipe[2] = {-1, -1};
-
-// Killed from a terminal, a session manager or a test script, the tool still ends as when
-// the operator ends it, so the port is released and the journal synced.
-void onTerminationSignals(QObject *context, std::function<void()> end)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, context);
-    QObject::connect(notifier, &QSocketNotifier::activated, context, [end = std::move(end)] {
-        char signalNumber = 0;
-        if (::read(signalPipe[1], &signalNumber, 1) == 1)
-            end();
-    });
-    struct sigaction action = {};
-    action.sa_handler = [](int signalNumber) {
-        const char byte = static_cast<char>(signalNumber);
-        [[maybe_unused]] const auto written = ::write(signalPipe[0], &byte, 1);
-    };
-    ::sigemptyset(&action.sa_mask);
-    // A second signal ends the program at once, should the orderly end hang.
-    action.sa_flags = SA_RESTART | SA_RESETHAND;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGHUP, &action, nullptr);
-    // A reader of the answers that went away is an end of the run, not a crash.
-    ::signal(SIGPIPE, SIG_IGN);
-}
-#else
-void onTerminationSignals(QObject *, std::function<void()>) {}
-#endif
-
-#ifdef Q_OS_WIN
-// A program with a window gets no console of its own. Started from one without redirection,
-// it writes to that one, so that --help, --version and headless answers are seen; a script
-// that gives it pipes keeps them.
-void useParentConsole()
-{
-    if (::GetStdHandle(STD_OUTPUT_HANDLE) || !::AttachConsole(ATTACH_PARENT_PROCESS))
-        return;
-    std::freopen("CONOUT$", "w", stdout);
-    std::freopen("CONOUT$", "w", stderr);
-    std::freopen("CONIN$", "r", stdin);
-}
-#else
-void useParentConsole() {}
-#endif
 
 // Without a display Qt gives up with advice about reinstalling, and aborts. Say instead in
 // one line what is missing and what runs without it.
@@ -128,15 +71,27 @@ std::unique_ptr<Journal> openJournal(const ProgramOptions &options)
     return Journal::daily(defaultJournalFolder());
 }
 
+// Opened once the front end can run, so that a run that cannot start leaves no file behind.
+bool openJournal(const ProgramOptions &options, std::unique_ptr<Journal> &journal)
+{
+    try {
+        journal = openJournal(options);
+        return true;
+    } catch (const Failure &e) {
+        printLines(stderr, QStringLiteral("dorq-pulse: %1\n").arg(oneLine(e.text())));
+        return false;
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    openClosedStandardStreams();
     useParentConsole();
     QCoreApplication::setApplicationName(QStringLiteral("dorq-pulse"));
     QCoreApplication::setApplicationVersion(QLatin1String(DisplayVersion));
     ParsedCommandLine parsed;
-    std::unique_ptr<Journal> journal;
     {
         // Without a display yet, so that --help, --version and usage errors work anywhere.
         QCoreApplication parsing(argc, argv);
@@ -151,16 +106,10 @@ int main(int argc, char **argv)
             printLines(parsed.exitStatus == 0 ? stdout : stderr, parsed.output);
             return parsed.exitStatus;
         }
-        try {
-            journal = openJournal(parsed.options);
-        } catch (const Failure &e) {
-            printLines(stderr, QStringLiteral("dorq-pulse: %1\n").arg(e.text()));
-            return 2;
-        }
     }
     PortChoice ports(parsed.options.ports);
     for (const QString &warning : ports.warnings())
-        printLines(stderr, QStringLiteral("dorq-pulse: %1\n").arg(warning));
+        printLines(stderr, QStringLiteral("dorq-pulse: %1\n").arg(oneLine(warning)));
 
     // Every port is closed by the time a front end returns; those whose output had not all
     // left finish closing meanwhile, and the program ends only when they are done.
@@ -172,6 +121,9 @@ int main(int argc, char **argv)
     if (parsed.options.headless) {
         QCoreApplication app(argc, argv);
         speakDutch();
+        std::unique_ptr<Journal> journal;
+        if (!openJournal(parsed.options, journal))
+            return 2;
         SessionOptions options;
         options.ports = ports.ports();
         options.journal = std::move(journal);
@@ -188,6 +140,9 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     qInstallMessageHandler(nullptr);
     speakDutch();
+    std::unique_ptr<Journal> journal;
+    if (!openJournal(parsed.options, journal))
+        return 2;
     MainWindow::Options options;
     options.ports = std::move(ports);
     options.journal = std::move(journal);

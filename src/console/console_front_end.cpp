@@ -1,81 +1,142 @@
 #include "console_front_end.h"
 
-#include <iostream>
+#include "one_line.h"
+
+#include <QElapsedTimer>
 
 namespace dorq {
 
 namespace {
 
-bool writeLine(std::FILE *to, const QString &text)
+// Bounds that keep the event loop, and so the clock's timer and the signals, served however
+// fast commands come: commands run a few milliseconds at a time, input is read only while
+// few wait, and commands wait while their answers would pile up unread.
+constexpr int SliceMs = 2;
+constexpr std::size_t MaxWaiting = 1024;
+constexpr qsizetype MaxBacklog = 1 << 16;
+constexpr int ClockWaitMs = 3000;
+
+void writeLine(std::FILE *to, const QString &text)
 {
-    const QByteArray bytes = text.toUtf8() + '\n';
-    return std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), to) ==
-               std::size_t(bytes.size()) &&
-           std::fflush(to) == 0;
+    const QByteArray bytes = oneLine(text).toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), to);
+    std::fflush(to);
 }
 
 } // namespace
 
 ConsoleFrontEnd::ConsoleFrontEnd(SessionOptions options, std::FILE *out, std::FILE *err)
-    : m_out(out), m_err(err), m_session(std::move(options)), m_interpreter(m_session),
-#ifdef Q_OS_UNIX
-      m_reader(std::make_unique<LineReader>(0))
-#else
-      m_reader(std::make_unique<LineReader>(std::cin))
-#endif
+    : m_err(err), m_session(std::move(options)), m_interpreter(m_session),
+      m_reader(LineReader::standardInput()), m_writer(out)
 {
     connect(m_reader.get(), &LineReader::lineRead, this, &ConsoleFrontEnd::onLine);
+    connect(m_reader.get(), &LineReader::lineTooLong, this, [this] {
+        m_waiting.emplace_back();
+        schedule();
+    });
     connect(m_reader.get(), &LineReader::ended, this, [this] {
         m_inputEnded = true;
-        runWaiting();
+        schedule();
     });
-    connect(&m_session, &Session::ready, this, [this] {
-        writeLine(m_out, QStringLiteral("ready"));
-        runWaiting();
+    connect(&m_writer, &AnswerWriter::drained, this, &ConsoleFrontEnd::schedule);
+    connect(&m_writer, &AnswerWriter::failed, this, [this] {
+        // Nobody reads the answers any more: the script has gone.
+        m_unanswered = true;
+        finish();
     });
-    connect(&m_session, &Session::portLost, this,
-            [this](const Error &error) { answer(m_interpreter.portLost(error)); });
+    connect(&m_session, &Session::ready, this, &ConsoleFrontEnd::onReady);
+    connect(&m_session, &Session::portLost, this, [this](const Error &error) {
+        answer(m_interpreter.portLost(error));
+        m_writer.flush();
+    });
     connect(&m_session, &Session::journalFailed, this, &ConsoleFrontEnd::report);
+    m_clockWait.setSingleShot(true);
+    connect(&m_clockWait, &QTimer::timeout, this, &ConsoleFrontEnd::onClockStuck);
+    m_clockWait.start(ClockWaitMs);
 }
 
 void ConsoleFrontEnd::quit()
 {
-    m_unanswered = !m_waiting.isEmpty();
+    m_unanswered = !m_waiting.empty() || m_writer.backlog() > 0;
     m_waiting.clear();
     finish();
 }
 
 void ConsoleFrontEnd::onLine(const QString &line)
 {
-    m_waiting << line;
-    runWaiting();
+    m_waiting.emplace_back(line);
+    if (m_waiting.size() >= MaxWaiting)
+        m_reader->setPaused(true);
+    schedule();
+}
+
+void ConsoleFrontEnd::onReady()
+{
+    if (m_running)
+        return;
+    m_running = true;
+    m_clockWait.stop();
+    m_writer.add(QStringLiteral("ready"));
+    m_writer.flush();
+    schedule();
+}
+
+// Without a second that begins, commands would wait for ever, and the end of input with them.
+void ConsoleFrontEnd::onClockStuck()
+{
+    m_clockStuck = true;
+    writeLine(m_err, QStringLiteral("dorq-pulse: de klok van het systeem loopt niet: na %1 "
+                                    "seconden is er nog geen nieuwe seconde begonnen; de "
+                                    "commando's lopen toch, met tijden die niet kloppen")
+                         .arg(ClockWaitMs / 1000));
+    onReady();
+}
+
+void ConsoleFrontEnd::schedule()
+{
+    if (m_scheduled || m_finished)
+        return;
+    m_scheduled = true;
+    QMetaObject::invokeMethod(this, &ConsoleFrontEnd::runWaiting, Qt::QueuedConnection);
 }
 
 // Commands wait for the clock: a press in the first partial second would be stamped as
 // if that second had begun when the program started.
 void ConsoleFrontEnd::runWaiting()
 {
-    if (!m_session.isReady() || m_finished)
+    m_scheduled = false;
+    if (!m_running || m_finished)
         return;
-    while (!m_waiting.isEmpty()) {
-        answer(m_interpreter.execute(m_waiting.takeFirst()));
+    QElapsedTimer slice;
+    slice.start();
+    while (!m_waiting.empty() && m_writer.backlog() < MaxBacklog && !m_finished) {
+        const std::optional<QString> command = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        answer(command ? m_interpreter.execute(*command) : m_interpreter.tooLong(LineReader::MaxLine));
         if (m_interpreter.quitRequested()) {
             m_waiting.clear();
+            m_inputEnded = true;
+            m_reader->setPaused(true);
+            break;
+        }
+        if (slice.hasExpired(SliceMs)) {
+            schedule();
             break;
         }
     }
-    if (m_inputEnded || m_interpreter.quitRequested())
+    m_writer.flush();
+    if (m_finished)
+        return;
+    if (!m_interpreter.quitRequested())
+        m_reader->setPaused(m_waiting.size() >= MaxWaiting);
+    if (m_inputEnded && m_waiting.empty() && m_writer.backlog() == 0)
         finish();
 }
 
 void ConsoleFrontEnd::answer(const CommandInterpreter::Answer &answer)
 {
-    if (!answer.line.isEmpty() && !writeLine(m_out, answer.line)) {
-        // Nobody reads the answers any more: the script has gone.
-        m_unanswered = true;
-        m_waiting.clear();
-        finish();
-    }
+    if (!answer.line.isEmpty())
+        m_writer.add(oneLine(answer.line));
     if (!answer.advice.isEmpty())
         writeLine(m_err, answer.advice);
 }
@@ -85,10 +146,12 @@ void ConsoleFrontEnd::finish()
     if (m_finished)
         return;
     m_finished = true;
+    m_reader->setPaused(true);
+    m_clockWait.stop();
     m_session.comm().setPortOpen(false); // what the system took still leaves
     // A journal row that could not be written is lost evidence: no success.
     const bool journaled = m_session.finishJournal();
-    emit finished(m_interpreter.allWent() && !m_unanswered && journaled ? 0 : 1);
+    emit finished(m_interpreter.allWent() && !m_unanswered && !m_clockStuck && journaled ? 0 : 1);
 }
 
 void ConsoleFrontEnd::report(int number, const QString &text)

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "answer_writer.h"
 #include "command_interpreter.h"
 #include "line_reader.h"
 #include "session.h"
 
-#include <QStringList>
+#include <QTimer>
 #include <cstdio>
+#include <deque>
+#include <optional>
 
 namespace dorq {
 
@@ -27,18 +30,27 @@ signals:
 
 private:
     void onLine(const QString &line);
+    void onReady();
+    void onClockStuck();
+    void schedule();
     void runWaiting();
     void answer(const CommandInterpreter::Answer &answer);
     void finish();
 
     void report(int number, const QString &text);
 
-    std::FILE *m_out;
     std::FILE *m_err;
     Session m_session;
     CommandInterpreter m_interpreter;
     std::unique_ptr<LineReader> m_reader;
-    QStringList m_waiting; // read before the clock was ready, in order
+    AnswerWriter m_writer;
+    QTimer m_clockWait;
+    // In order; empty for a line that was too long. They wait while the clock is not ready,
+    // and while the answers before them are not taken.
+    std::deque<std::optional<QString>> m_waiting;
+    bool m_running = false;      // past "ready"
+    bool m_clockStuck = false;   // gave up waiting for a second to begin
+    bool m_scheduled = false;
     bool m_inputEnded = false;
     bool m_unanswered = false; // commands dropped, or answers nobody read
     bool m_finished = false;

@@ -1,13 +1,8 @@
 #include "line_reader.h"
 
-#include <QSocketNotifier>
-#include <cerrno>
 #include <mutex>
 #include <string>
 #include <thread>
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace dorq {
 
@@ -31,42 +26,27 @@ LineReader::LineReader(std::istream &in, QObject *parent)
 {
     m_link->reader = this;
     std::thread([link = m_link, &in] {
-        std::string line;
-        while (std::getline(in, line)) {
-            const QString text = QString::fromStdString(line);
-            link->post([link, text] { emit link->reader->lineRead(text); });
+        // Pieces of a bounded size: a line without an end must not grow without one here.
+        char buffer[MaxLine + 2];
+        for (;;) {
+            in.getline(buffer, sizeof buffer);
+            const std::streamsize got = in.gcount();
+            if (got == 0 && in.fail())
+                break;
+            const bool full = in.fail(); // the buffer filled before the line ended
+            const bool lineEnded = !full && !in.eof();
+            QByteArray piece(buffer, int(got - (lineEnded ? 1 : 0)));
+            if (lineEnded)
+                piece += '\n';
+            if (full)
+                in.clear();
+            link->post([link, piece] { link->reader->take(piece); });
+            if (in.eof())
+                break;
         }
-        link->post([link] { emit link->reader->ended(); });
+        link->post([link] { link->reader->end(); });
     }).detach();
 }
-
-#ifdef Q_OS_UNIX
-LineReader::LineReader(int fd, QObject *parent)
-    : QObject(parent), m_fd(fd), m_notifier(new QSocketNotifier(fd, QSocketNotifier::Read, this))
-{
-    connect(m_notifier, &QSocketNotifier::activated, this, &LineReader::readSome);
-}
-
-void LineReader::readSome()
-{
-    char buffer[4096];
-    const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN))
-        return;
-    if (n > 0) {
-        m_partial.append(buffer, int(n));
-        for (qsizetype end; (end = m_partial.indexOf('\n')) >= 0; m_partial.remove(0, end + 1))
-            emit lineRead(QString::fromUtf8(m_partial.left(end)));
-        return;
-    }
-    m_notifier->setEnabled(false);
-    if (!m_partial.isEmpty())
-        emit lineRead(QString::fromUtf8(std::exchange(m_partial, {})));
-    emit ended();
-}
-#else
-void LineReader::readSome() {}
-#endif
 
 LineReader::~LineReader()
 {
@@ -74,6 +54,37 @@ LineReader::~LineReader()
         return;
     const std::lock_guard<std::mutex> lock(m_link->mutex);
     m_link->reader = nullptr;
+}
+
+void LineReader::take(QByteArrayView bytes)
+{
+    while (!bytes.isEmpty()) {
+        const qsizetype end = bytes.indexOf('\n');
+        const QByteArrayView piece = end < 0 ? bytes : bytes.first(end);
+        if (!m_skipping && m_partial.size() + piece.size() > MaxLine) {
+            m_skipping = true;
+            m_partial.clear();
+            emit lineTooLong();
+        } else if (!m_skipping) {
+            m_partial.append(piece);
+        }
+        if (end < 0)
+            return;
+        if (!m_skipping)
+            emit lineRead(QString::fromUtf8(std::exchange(m_partial, {})));
+        m_skipping = false;
+        bytes = bytes.sliced(end + 1);
+    }
+}
+
+void LineReader::end()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    if (!m_partial.isEmpty())
+        emit lineRead(QString::fromUtf8(std::exchange(m_partial, {})));
+    emit ended();
 }
 
 } // namespace dorq

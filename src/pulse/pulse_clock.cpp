@@ -70,4 +70,11 @@ bool PulseClock::tick()
     return false;
 }
 
+void PulseClock::addTicks(int count)
+{
+    const std::int64_t sum = std::int64_t(m_reading.tickCount) + count;
+    m_reading.tickCount = std::int32_t(
+        std::clamp<std::int64_t>(sum, 0, std::numeric_limits<std::int32_t>::max()));
+}
+
 } // namespace dorq

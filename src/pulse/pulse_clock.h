@@ -46,6 +46,10 @@ public:
     // Returns true when this tick saw a new second: only then does the clock text change.
     bool tick();
 
+    // Ticks that were due but came late, counted as if handled on time; a negative count
+    // takes back ticks that counted nothing. Stays within 0 and the largest count.
+    void addTicks(int count);
+
     ClockReading read() const { return m_reading; }
     std::string timeOfDayText() const { return dorq::timeOfDayText(m_reading.secondStamp); }
 

@@ -3,6 +3,9 @@
 #include "ms_comm.h"
 
 #include <QStringList>
+#include <optional>
+
+class QSettings;
 
 namespace dorq {
 
@@ -24,9 +27,22 @@ public:
     // What could not be read from the settings, one line each, for standard error.
     QStringList warnings() const { return m_warnings; }
 
+    // A choice that could not be kept for later starts: the system's number and the words,
+    // given once per run, so that the operator is told without being told at every choice.
+    struct Problem
+    {
+        int number = 0;
+        QString text;
+    };
+    std::optional<Problem> takeProblem() { return std::exchange(m_problem, std::nullopt); }
+
 private:
+    void saved(QSettings &settings);
+
     PortMap m_ports;
     QStringList m_warnings;
+    std::optional<Problem> m_problem;
+    bool m_told = false;
     bool m_useSettings = true;
 };
 

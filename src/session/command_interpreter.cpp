@@ -49,6 +49,13 @@ CommandInterpreter::Answer CommandInterpreter::execute(const QString &command)
                        .arg(command.trimmed()));
 }
 
+CommandInterpreter::Answer CommandInterpreter::tooLong(qsizetype limit)
+{
+    return failure(QStringLiteral("error %1: command longer than %2 bytes, skipped")
+                       .arg(ErrorNumber::InvalidPropertyValue)
+                       .arg(limit));
+}
+
 CommandInterpreter::Answer CommandInterpreter::portLost(const Error &error)
 {
     return failure(QStringLiteral("lost"), error);

@@ -23,6 +23,8 @@ public:
 
     Answer execute(const QString &command);
     Answer portLost(const Error &error);
+    // A line longer than `limit` bytes, skipped to its end.
+    Answer tooLong(qsizetype limit);
 
     bool quitRequested() const { return m_quit; }
     // Everything selected and sent: no error, unsent press or lost port in the run.

@@ -5,6 +5,7 @@
 #include "pulse_record.h"
 
 #include <QDateTime>
+#include <algorithm>
 
 namespace dorq {
 
@@ -15,17 +16,34 @@ namespace {
 // every record; in step, the tick that sees a new second comes right after it. Timers may
 // fire a little early: the margin keeps such a tick in the new second, and the minimum
 // delay keeps it from being followed by a second tick in the same step.
-int msToNextTick()
+int msToNextTick(qint64 now)
 {
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const int delay = int(10 - (now - 2) % 10);
     return delay <= 2 ? delay + 10 : delay;
+}
+
+qint64 wallMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+// Steps of the timer, 2 ms past each 10 ms, in [from, to].
+qint64 stepsBetween(qint64 from, qint64 to)
+{
+    const auto stepsUpTo = [](qint64 ms) { return (ms + 8) / 10; }; // those at or before ms
+    return to < from ? 0 : stepsUpTo(to) - stepsUpTo(from - 1);
+}
+
+bool isSystemClock(const PulseClock::NowSource &now)
+{
+    const auto *function = now.target<LocalSecond (*)()>();
+    return function && *function == &systemNow;
 }
 
 } // namespace
 
 Session::Session(SessionOptions options, QObject *parent)
-    : QObject(parent), m_clock(std::move(options.now)),
+    : QObject(parent), m_catchUp(isSystemClock(options.now)), m_clock(std::move(options.now)),
       m_comm(std::move(options.ports),
              options.device ? std::move(options.device) : makeSystemSerialDevice()),
       m_journal(std::move(options.journal)), m_timer(this)
@@ -40,7 +58,8 @@ Session::Session(SessionOptions options, QObject *parent)
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &Session::onTimer);
-    m_timer.start(msToNextTick());
+    const qint64 now = wallMs();
+    schedule(now, msToNextTick(now));
 }
 
 Session::~Session()
@@ -50,6 +69,7 @@ Session::~Session()
 
 PressResult Session::press(int index)
 {
+    takeDueTicks();
     PressResult result;
     result.record = buildRecord(std::to_string(index + 1), m_clock.read());
     if (m_comm.portOpen()) {
@@ -104,10 +124,58 @@ QString Session::clockText() const
 
 void Session::onTimer()
 {
+    const qint64 now = wallMs();
+    if (!m_catchUp || now < m_dueAt - 2) {
+        counted(tick()); // a clock of the tests' own, or the wall clock was set back
+        return schedule(now, msToNextTick(now));
+    }
+    if (now >= m_dueAt + 10)
+        return catchUp(now); // late by a step or more: stopped, or the machine was busy
+    // This tick is the one due, even when it came late: the next one stays in step.
+    counted(tick());
+    schedule(now, int(m_dueAt + 10 - now));
+}
+
+void Session::counted(bool newSecond)
+{
     // The first tick takes the second from nothing; the next new second is a real one.
-    if (tick() && m_secondsBegun < 2 && ++m_secondsBegun == 2)
+    if (newSecond && m_secondsBegun < 2 && ++m_secondsBegun == 2)
         emit ready();
-    m_timer.start(msToNextTick());
+}
+
+void Session::schedule(qint64 now, int delay)
+{
+    m_dueAt = now + delay;
+    m_timer.start(delay);
+}
+
+void Session::takeDueTicks()
+{
+    if (!m_catchUp || !m_timer.isActive())
+        return; // tests that tick by hand take the timer off
+    if (const qint64 now = wallMs(); now >= m_dueAt)
+        catchUp(now);
+}
+
+// Steps the timer missed, while input kept the event loop busy or the process was stopped,
+// still count, each in the second it fell in: a press then carries the count the clock
+// would have had, not one that stopped with the timer. The clock is read once; the other
+// steps of the current second are added to its count. Only the system's clock has the
+// milliseconds that say in which second a step fell.
+void Session::catchUp(qint64 now)
+{
+    counted(tick());
+    // A second that turned during the read leaves unsure which one it saw: read again. A
+    // read that finds the second the one before already saw counts no step of its own.
+    int rereads = 0;
+    for (qint64 after; (after = wallMs()) / 1000 != now / 1000; now = after) {
+        const bool newSecond = tick();
+        counted(newSecond);
+        rereads += !newSecond;
+    }
+    const qint64 missed = stepsBetween(std::max(m_dueAt, now - now % 1000), now);
+    m_clock.addTicks(int(std::clamp<qint64>(missed - 1, 0, 100)) - rereads);
+    schedule(now, int(10 - (now - 2) % 10)); // every step up to now is counted
 }
 
 void Session::report(int number, const QString &text)

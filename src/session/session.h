@@ -56,12 +56,18 @@ signals:
 
 private:
     void onTimer();
+    void counted(bool newSecond);
+    void schedule(qint64 now, int delay);
+    void takeDueTicks();
+    void catchUp(qint64 now);
     void report(int number, const QString &text) override;
 
+    bool m_catchUp; // the clock is the system's
     PulseClock m_clock;
     MsComm m_comm;
     std::unique_ptr<Journal> m_journal;
     QTimer m_timer;
+    qint64 m_dueAt = 0; // the next tick's moment on the wall clock, in ms
     int m_secondsBegun = 0;
 };
 

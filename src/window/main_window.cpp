@@ -20,6 +20,7 @@
 #include <QRadioButton>
 #include <QTableView>
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 namespace dorq {
@@ -90,6 +91,10 @@ MainWindow::MainWindow(Options options)
                 [this, n] { showSelection(m_session->selectPort(n)); });
     }
     m_portMenu = new PortMenu(m_ports, comm(), m_option, this);
+    connect(m_portMenu, &PortMenu::choiceNotKept, this, [this](int number, const QString &text) {
+        std::fprintf(stderr, "dorq-pulse: %s\n", qPrintable(text));
+        m_reporter->report(number, text);
+    });
     connect(m_session, &Session::portLost, this, [this](const Error &error) {
         showNoPort();
         failed(error);

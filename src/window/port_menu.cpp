@@ -77,6 +77,8 @@ void PortMenu::choose(int port, const QString &device)
         m_ports.reset(port);
     else
         m_ports.choose(port, device);
+    if (const auto problem = m_ports.takeProblem())
+        emit choiceNotKept(problem->number, problem->text);
     m_comm.setPortDevice(port, m_ports.device(port));
     updateToolTip(port);
     // As a click on its option would.

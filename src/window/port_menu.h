@@ -16,6 +16,7 @@ class PortChoice;
 // "Ander apparaat..." and "Standaard". Each option's tooltip names its device.
 class PortMenu : public QObject
 {
+    Q_OBJECT
 public:
     PortMenu(PortChoice &ports, MsComm &comm, const std::array<QRadioButton *, 2> &options,
              QObject *parent);
@@ -23,6 +24,10 @@ public:
     // Points COM`port` at `device` (the default when empty) and keeps that choice; the open
     // port moves there at once.
     void choose(int port, const QString &device);
+
+signals:
+    // The choice holds for this run only: the settings could not keep it. Once per run.
+    void choiceNotKept(int number, const QString &text);
 
 private:
     void show(int port, const QPoint &where);

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+namespace dorq {
+
+// The text as one line of output: line breaks and other control characters, which could
+// come with an echoed command or a device name, written as \r, \n, \t or \xNN, so that a
+// script reading one answer per line stays in step.
+QString oneLine(const QString &text);
+
+} // namespace dorq

@@ -19,10 +19,12 @@ fi
 
 # fonts-liberation2: the window's font, which the .deb depends on and the window tests expect;
 # qt6-translations-l10n: Qt's own words in Dutch, a dependency of the .deb too; xvfb and
-# xdotool: the test of held keys on a real X server; socat: the virtual cable of the README.
+# xdotool: the test of held keys on a real X server; socat: the virtual cable of the README;
+# faketime: a wall clock that stands still, for the headless start-up test.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
           libgtest-dev googletest libbenchmark-dev libfuse3-dev fuse3 fonts-dejavu-core
-          fonts-liberation2 qt6-translations-l10n xvfb xdotool dpkg-dev file socat ccache)
+          fonts-liberation2 qt6-translations-l10n xvfb xdotool dpkg-dev file socat ccache
+          faketime)
 # Debian's own checks of the .deb and its AppStream metadata; only packaging needs them.
 if [ "${1:-}" = package ]; then
     packages+=(lintian appstream)

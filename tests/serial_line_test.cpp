@@ -4,7 +4,7 @@
 #include "port_selection.h"
 #include "serial_error.h"
 #include "support/pty_pair.h"
-#include "tty_calls.h"
+#include "tty_calls_linux.h"
 
 #include <QCoreApplication>
 #include <QDir>

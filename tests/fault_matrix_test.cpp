@@ -232,10 +232,12 @@ TEST(Faults, LocksEndWithTheProcessThatHeldThePort)
     ASSERT_TRUE(gone.waitForStarted());
     const qint64 gonePid = gone.processId();
     gone.waitForFinished();
-    QProcess opener; // ours, with the device open and no lock of its own
+    QProcess alive, opener; // ours; the opener with the device open but no lock of its own
     opener.setStandardInputFile(rig.line(1).deviceName());
-    opener.start(QStringLiteral("sleep"), {QStringLiteral("60")});
-    ASSERT_TRUE(opener.waitForStarted());
+    for (QProcess *process : {&alive, &opener}) {
+        process->start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        ASSERT_TRUE(process->waitForStarted());
+    }
     // As root the file goes to another user; as anyone else it is ours, and PID 1 is not.
     const uid_t another = ::geteuid() == 0 ? 65534 : ::geteuid();
     const struct
@@ -246,7 +248,7 @@ TEST(Faults, LocksEndWithTheProcessThatHeldThePort)
         bool blocks;
     } rows[] = {
         {"its process is gone", gonePid, ::geteuid(), false},
-        {"its owner's process lives", ::getppid(), ::geteuid(), true},
+        {"its owner's process lives", alive.processId(), ::geteuid(), true},
         {"forged, naming another user's process", 1, another, false},
         {"naming a process with the device open", opener.processId(), another, true},
     };
@@ -266,6 +268,10 @@ TEST(Faults, LocksEndWithTheProcessThatHeldThePort)
                 QStringLiteral("(proces %1), volgens lockbestand %2").arg(row.pid).arg(lockFile)))
                 << qPrintable(rig.reporter.reports[0].text);
         }
+    }
+    for (QProcess *process : {&alive, &opener}) {
+        process->kill();
+        process->waitForFinished();
     }
 }
 

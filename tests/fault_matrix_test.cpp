@@ -269,6 +269,13 @@ TEST(Faults, LocksEndWithTheProcessThatHeldThePort)
                 << qPrintable(rig.reporter.reports[0].text);
         }
     }
+    lock.remove();
+    // A FIFO planted as the lock file would hold up a reader until someone writes into it.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(lockFile).constData(), 0644), 0);
+    rig.reporter.reports.clear();
+    rig.choose(2);
+    rig.choose(1);
+    EXPECT_TRUE(rig.reporter.reports.empty());
     for (QProcess *process : {&alive, &opener}) {
         process->kill();
         process->waitForFinished();

@@ -218,7 +218,8 @@ TEST(Faults, LocksEndWithTheProcessThatHeldThePort)
     EXPECT_TRUE(rig.reporter.reports.empty()) << "a killed holder of another user left nothing";
     EXPECT_EQ(rig.line(1).read(16).left(3), "5  ");
 
-    // Lock files of other serial programs count while the process they name runs.
+    // Lock files of other serial programs count while the process they name runs as the
+    // file's owner, or holds the device open: anyone can write one.
     const QString lockFile = QStringLiteral("/run/lock/LCK..") +
                              rig.line(1).deviceName().mid(5).replace(QLatin1Char('/'), '_');
     QFile lock(lockFile);
@@ -231,13 +232,29 @@ TEST(Faults, LocksEndWithTheProcessThatHeldThePort)
     ASSERT_TRUE(gone.waitForStarted());
     const qint64 gonePid = gone.processId();
     gone.waitForFinished();
+    QProcess alive, opener; // ours; the opener with the device open but no lock of its own
+    opener.setStandardInputFile(rig.line(1).deviceName());
+    for (QProcess *process : {&alive, &opener}) {
+        process->start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        ASSERT_TRUE(process->waitForStarted());
+    }
+    // As root the file goes to another user; as anyone else it is ours, and PID 1 is not.
+    const uid_t another = ::geteuid() == 0 ? 65534 : ::geteuid();
     const struct
     {
+        const char *what;
         qint64 pid;
+        uid_t owner;
         bool blocks;
-    } rows[] = {{gonePid, false}, {::getppid(), true}};
+    } rows[] = {
+        {"its process is gone", gonePid, ::geteuid(), false},
+        {"its owner's process lives", alive.processId(), ::geteuid(), true},
+        {"forged, naming another user's process", 1, another, false},
+        {"naming a process with the device open", opener.processId(), another, true},
+    };
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.pid);
+        SCOPED_TRACE(row.what);
+        ASSERT_EQ(::fchown(lock.handle(), row.owner, gid_t(-1)), 0);
         lock.resize(0);
         lock.write(QByteArray::number(row.pid).rightJustified(10) + '\n');
         lock.flush();
@@ -251,6 +268,17 @@ TEST(Faults, LocksEndWithTheProcessThatHeldThePort)
                 QStringLiteral("(proces %1), volgens lockbestand %2").arg(row.pid).arg(lockFile)))
                 << qPrintable(rig.reporter.reports[0].text);
         }
+    }
+    lock.remove();
+    // A FIFO planted as the lock file would hold up a reader until someone writes into it.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(lockFile).constData(), 0644), 0);
+    rig.reporter.reports.clear();
+    rig.choose(2);
+    rig.choose(1);
+    EXPECT_TRUE(rig.reporter.reports.empty());
+    for (QProcess *process : {&alive, &opener}) {
+        process->kill();
+        process->waitForFinished();
     }
 }
 

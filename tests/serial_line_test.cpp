@@ -4,7 +4,7 @@
 #include "port_selection.h"
 #include "serial_error.h"
 #include "support/pty_pair.h"
-#include "tty_calls.h"
+#include "tty_calls_linux.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -109,6 +109,8 @@ TEST(SerialLine, FailedOpensSayWhatFailedOnWhichDevice)
         {"bare name of a file here", "plc", ENOENT, "bedoelt u ./plc?"},
         {"empty name", "", ErrorNumber::InvalidPropertyValue, "Geen apparaat opgegeven voor COM1"},
         {"pty master", "/dev/ptmx", ENOTTY, "/dev/ptmx niet openen: geen seriele lijn"},
+        {"folder", dir.path(), EISDIR, "een map, geen apparaat"},
+        {"own terminal", "/dev/tty", ENOTTY, "dit is uw eigen terminal"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
@@ -121,6 +123,20 @@ TEST(SerialLine, FailedOpensSayWhatFailedOnWhichDevice)
         EXPECT_FALSE(comm.portOpen());
     }
     QDir::setCurrent(home);
+
+    // The terminal a program runs in is its own by any name, and is left as it was.
+    PtyPair terminal;
+    const termios before = terminal.settings();
+    QProcess child;
+    child.setChildProcessModifier([device = QFile::encodeName(terminal.deviceName())] {
+        const int fd = ::setsid() < 0 ? -1 : ::open(device.constData(), O_RDWR);
+        if (fd < 0 || ::ioctl(fd, TIOCSCTTY, 0) != 0)
+            ::_exit(3);
+    });
+    child.start(QStringLiteral(DORQ_PORT_HOLDER), {terminal.deviceName()});
+    ASSERT_TRUE(child.waitForFinished(5000)) << "it took its own terminal";
+    EXPECT_EQ(child.readAllStandardError(), QByteArray::number(ENOTTY) + " tty\n");
+    EXPECT_EQ(terminal.settings().c_cflag, before.c_cflag);
 }
 
 TEST(SerialLine, APortHeldByAnotherOpenIsBusy)
@@ -264,6 +280,13 @@ TEST(SerialLine, APartlyTakenLineIsCompletedBeforeTheNextAndNeverLeftHalf)
     SteeredTty::takeAtMost = 5;
     EXPECT_TRUE(errorOf([&] { comm.setOutput(Line); }));
     EXPECT_EQ(pty.read(16), Line) << "the rest followed as soon as the line had room";
+
+    SteeredTty::takeAtMost = 5;
+    errorOf([&] { comm.setOutput(Line); });
+    comm.setPortOpen(false);
+    EXPECT_EQ(pty.read(16), Line) << "the rest followed before the close";
+    ASSERT_TRUE(waitForClosingPorts(5000));
+    selectPort(comm, 1);
 
     SteeredTty::takeAtMost = 5;
     errorOf([&] { comm.setOutput(Line); });

@@ -2,41 +2,7 @@
 
 #include "serial_error.h"
 
-#include <QFileInfo>
-#include <cerrno>
-
 namespace dorq {
-
-PortMap defaultPortMap()
-{
-#ifdef Q_OS_WIN
-    return {{1, QStringLiteral("COM1")}, {2, QStringLiteral("COM2")}};
-#else
-    return {{1, QStringLiteral("/dev/ttyS0")}, {2, QStringLiteral("/dev/ttyS1")}};
-#endif
-}
-
-QString exampleDevice()
-{
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM3");
-#else
-    return QStringLiteral("/dev/ttyUSB0");
-#endif
-}
-
-QString devicePath(const QString &name)
-{
-#ifdef Q_OS_UNIX
-    if (name.isEmpty() || name.startsWith(QLatin1Char('/')))
-        return name;
-    if (name.startsWith(QLatin1String("./")) || name.startsWith(QLatin1String("../")))
-        return QFileInfo(name).absoluteFilePath();
-    return QStringLiteral("/dev/") + name;
-#else
-    return name;
-#endif
-}
 
 MsComm::MsComm(PortMap ports, std::unique_ptr<SerialDevice> device, QObject *parent)
     : QObject(parent), m_ports(std::move(ports)), m_device(std::move(device)),
@@ -83,12 +49,11 @@ void MsComm::setPortOpen(bool open)
     try {
         m_device->open({deviceName(), m_settings, m_dtr, m_rts});
     } catch (const SerialError &e) {
-        // "plc" means /dev/plc: point at the file right here that was probably meant.
-        const bool bare = devicePath(name) == QStringLiteral("/dev/") + name;
-        if (e.error().kind != ErrorKind::NotFound || !bare || !QFileInfo::exists(name))
+        const QString meant = fileMeantBy(name);
+        if (e.error().kind != ErrorKind::NotFound || meant.isEmpty())
             throw;
         Error error = e.error();
-        error.suggestion = QStringLiteral("./") + name;
+        error.suggestion = meant;
         throw SerialError(std::move(error));
     }
 }

@@ -1,24 +1,14 @@
 #pragma once
 
+#include "device_names.h"
 #include "line_settings.h"
 #include "serial_device.h"
 
-#include <QMap>
 #include <QObject>
 #include <QString>
 #include <memory>
 
 namespace dorq {
-
-// Port number to device name: 1 -> "/dev/ttyS0" and so on.
-using PortMap = QMap<int, QString>;
-PortMap defaultPortMap();
-// A device a user of this platform would name, for examples in advice: "/dev/ttyUSB0".
-QString exampleDevice();
-
-// Where the system finds a device name: on Unix a bare name such as "ttyUSB0" or "pts/3" is
-// under /dev, "./x" and "../x" are relative to the working directory, "/..." is a path.
-QString devicePath(const QString &name);
 
 // The serial port component of the window: a handful of properties, set in a fixed order,
 // that configure, open and write one serial line. Every failure throws SerialError.

@@ -1,38 +1,17 @@
 #include "port_list.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include "port_path.h"
+
 #include <QSerialPortInfo>
 
 namespace dorq {
-
-namespace {
-
-#ifndef Q_OS_WIN
-// A USB adapter keeps its name under /dev/serial/by-id when it is plugged into another
-// socket; ttyUSB0 may become ttyUSB1.
-QString stablePath(const QString &systemLocation)
-{
-    const QDir byId(QStringLiteral("/dev/serial/by-id"));
-    for (const QFileInfo &link : byId.entryInfoList(QDir::System | QDir::NoDotAndDotDot))
-        if (link.canonicalFilePath() == systemLocation)
-            return link.absoluteFilePath();
-    return systemLocation;
-}
-#endif
-
-} // namespace
 
 QList<SystemPort> systemPorts()
 {
     QList<SystemPort> ports;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
         SystemPort port;
-#ifdef Q_OS_WIN
-        port.path = info.portName();
-#else
-        port.path = stablePath(info.systemLocation());
-#endif
+        port.path = portPath(info);
         QStringList known;
         for (const QString &fact : {info.description(), info.manufacturer()})
             if (!fact.isEmpty() && !known.contains(fact))

@@ -24,12 +24,26 @@ QString holderText(const Error &e)
                                  : QStringLiteral(", volgens lockbestand ") + e.lockFile);
 }
 
+// Why a device is no serial line, by the serial library's code for it; these words say it
+// better than the system's text.
+QString notSerialText(const QString &detail)
+{
+    if (detail == QLatin1String("ptmx"))
+        return QStringLiteral("geen seriele lijn maar de masterkant van een pseudo-terminal; "
+                              "gebruik de andere kant (/dev/pts/N)");
+    if (detail == QLatin1String("tty"))
+        return QStringLiteral("dit is uw eigen terminal, geen seriele lijn");
+    if (detail == QLatin1String("folder"))
+        return QStringLiteral("een map, geen apparaat");
+    return {};
+}
+
 QString openText(const Error &e)
 {
     const QString what = QStringLiteral("Kan %1 niet openen").arg(e.device);
-    if (e.kind == ErrorKind::NotSerial && e.detail == QLatin1String("ptmx"))
-        return what + QStringLiteral(": geen seriele lijn maar de masterkant van een "
-                                     "pseudo-terminal; gebruik de andere kant (/dev/pts/N)");
+    const QString notSerial = notSerialText(e.detail);
+    if (e.kind == ErrorKind::NotSerial && !notSerial.isEmpty())
+        return what + QStringLiteral(": ") + notSerial;
     QString text = withSystemText(what, e);
     if (e.kind == ErrorKind::Busy || e.kind == ErrorKind::StillClosing)
         text += holderText(e);

@@ -16,7 +16,7 @@ int main(int argc, char **argv)
     try {
         dorq::selectPort(comm, 1);
     } catch (const dorq::SerialError &e) {
-        std::fprintf(stderr, "%d %s\n", e.number(), e.what());
+        std::fprintf(stderr, "%d %s\n", e.number(), qPrintable(e.error().detail));
         return 1;
     }
     std::puts("open");

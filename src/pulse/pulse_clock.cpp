@@ -1,5 +1,7 @@
 #include "pulse_clock.h"
 
+#include "local_time.h"
+
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -31,13 +33,8 @@ LocalSecond systemNow()
 {
     // Not std::time(): on Linux it reads a coarse clock that turns to the next second up to
     // a few milliseconds late, and a tick in that gap would count to the old second.
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    const std::tm local =
+        toLocalTime(std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()));
     // A leap second would otherwise read as 24:00:00 at the end of the day.
     return localSecond(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                        local.tm_min, std::min(local.tm_sec, 59));

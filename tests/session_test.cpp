@@ -223,7 +223,8 @@ TEST(Journal, WritesOneRowPerPressWithTheTimeTheLineWent)
     const QList<QStringList> rows = readCsv(path);
     ASSERT_EQ(rows.size(), 3);
     const QStringList &sent = rows[1];
-    EXPECT_EQ(sent.mid(2), QStringList({"2", "5", "5  00:00:00.00", "COM2", "/dev/ttyUSB1", "sent"}));
+    EXPECT_EQ(sent.mid(2),
+              QStringList({"2", "5", "5  00:00:00.00", "COM2", "/dev/ttyUSB1", "sent"}));
     const QDateTime at = QDateTime::fromString(sent[0].left(26), Qt::ISODateWithMs);
     EXPECT_TRUE(
         QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}[+-]\\d\\d:\\d\\d$")
@@ -397,8 +398,9 @@ TEST(LineReader, DeliversEveryLineInOrderOnTheReadersThreadThenTheEnd)
         }
     }
     // A reader that goes while its thread still has lines to deliver takes none of them.
-    static std::istringstream many(std::string(100000, '\n')); // outlives its thread
-    auto reader = std::make_unique<LineReader>(many);
+    // Never destroyed: the detached thread may still read it while the program ends.
+    static auto *const many = new std::istringstream(std::string(100000, '\n'));
+    auto reader = std::make_unique<LineReader>(*many);
     reader.reset();
     QTest::qWait(100);
 }

@@ -150,6 +150,7 @@ int main(int argc, char **argv)
     onTerminationSignals(window.get(), [&window] { window->close(); });
     window->show();
     const int status = QApplication::exec();
+    const bool journaled = window->finishJournal();
     window.reset();
-    return ended(status);
+    return ended(journaled ? status : 1);
 }

@@ -1,6 +1,7 @@
 #include "process_setup.h"
 
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -28,6 +29,9 @@ void useParentConsole() {}
 // the operator ends it, so the port is released and the journal synced.
 void onTerminationSignals(QObject *context, std::function<void()> end)
 {
+    // A reader of the answers or a journal writer that went away is told by EPIPE: an end
+    // of the run or a lost row, never a crash.
+    ::signal(SIGPIPE, SIG_IGN);
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, context);
@@ -38,8 +42,10 @@ void onTerminationSignals(QObject *context, std::function<void()> end)
     });
     struct sigaction action = {};
     action.sa_handler = [](int signalNumber) {
+        const int saved = errno;
         const char byte = static_cast<char>(signalNumber);
         [[maybe_unused]] const auto written = ::write(signalPipe[0], &byte, 1);
+        errno = saved;
     };
     ::sigemptyset(&action.sa_mask);
     // A second signal ends the program at once, should the orderly end hang.
@@ -47,8 +53,6 @@ void onTerminationSignals(QObject *context, std::function<void()> end)
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGHUP, &action, nullptr);
-    // A reader of the answers that went away is an end of the run, not a crash.
-    ::signal(SIGPIPE, SIG_IGN);
 }
 
 } // namespace dorq

@@ -70,8 +70,8 @@ bool PulseClock::tick()
 void PulseClock::addTicks(int count)
 {
     const std::int64_t sum = std::int64_t(m_reading.tickCount) + count;
-    m_reading.tickCount = std::int32_t(
-        std::clamp<std::int64_t>(sum, 0, std::numeric_limits<std::int32_t>::max()));
+    m_reading.tickCount =
+        std::int32_t(std::clamp<std::int64_t>(sum, 0, std::numeric_limits<std::int32_t>::max()));
 }
 
 } // namespace dorq

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -141,6 +142,19 @@ void sync(Writer &w)
     ::clock_gettime(CLOCK_MONOTONIC, &w.lastSync);
 }
 
+// close_range where the kernel has it (5.9 on), one close at a time where it does not.
+void closeRange(unsigned from, unsigned to)
+{
+    if (::close_range(from, to, 0) == 0)
+        return;
+    rlimit limit{};
+    const unsigned most = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 65536
+                              ? unsigned(limit.rlim_cur)
+                              : 65536;
+    for (unsigned fd = from; fd <= to && fd < most; ++fd)
+        ::close(int(fd));
+}
+
 // Only its own three descriptors stay open, and /dev/null as standard ones: an inherited
 // end of another pipe would keep a reader of the program waiting for this child.
 Writer keepOnly(int rows, int reports, int file, const char *path)
@@ -158,10 +172,10 @@ Writer keepOnly(int rows, int reports, int file, const char *path)
     unsigned from = 3;
     for (const int fd : keep) {
         if (unsigned(fd) > from)
-            ::close_range(from, unsigned(fd) - 1, 0);
+            closeRange(from, unsigned(fd) - 1);
         from = unsigned(fd) + 1;
     }
-    ::close_range(from, ~0U, 0);
+    closeRange(from, ~0U);
     return w;
 }
 

@@ -108,7 +108,19 @@ MainWindow::MainWindow(Options options)
 
 MainWindow::~MainWindow()
 {
+    finishJournal();
     delete m_session; // closes the port while the view it reports to still stands
+}
+
+bool MainWindow::finishJournal()
+{
+    // Once the event loop is done no message box may wait for a click: the journal's last
+    // failures go to standard error.
+    disconnect(m_session, &Session::journalFailed, this, nullptr);
+    connect(m_session, &Session::journalFailed, this, [](int number, const QString &text) {
+        std::fprintf(stderr, "dorq-pulse: Fout %d: %s\n", number, qPrintable(text.simplified()));
+    });
+    return m_session->finishJournal();
 }
 
 void MainWindow::buildControls()

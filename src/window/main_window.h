@@ -41,6 +41,9 @@ public:
     explicit MainWindow(Options options = Options());
     ~MainWindow() override;
 
+    // Waits for the journal's last rows: false when any was lost. Told on standard error.
+    bool finishJournal();
+
     QPushButton *channelButton(int index) const { return m_command.at(std::size_t(index)); }
     const PulseLogModel &log() const { return m_log; }
     MsComm &comm() { return m_session->comm(); }

@@ -14,8 +14,8 @@
 #include <QMenu>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTextDocument>
 #include <QStandardPaths>
+#include <QTextDocument>
 #include <QUrl>
 #include <cerrno>
 #include <gtest/gtest.h>
@@ -67,20 +67,21 @@ TEST_F(WindowTest, StartsEmptyWithFocusOnTheFirstChannel)
 TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt)
 {
     open();
-    for (const ControlSpec &spec : FormLayout) {
-        SCOPED_TRACE(spec.name + (spec.index >= 0 ? std::to_string(spec.index) : ""));
+    for (const ControlEntry &entry : FormLayout) {
+        SCOPED_TRACE(entry.name + (entry.index >= 0 ? std::to_string(entry.index) : ""));
         QWidget *widget =
-            spec.index >= 0 ? window->channelButton(spec.index) : control<QWidget>(spec.name);
+            entry.index >= 0 ? window->channelButton(entry.index) : control<QWidget>(entry.name);
         ASSERT_NE(widget, nullptr);
-        EXPECT_EQ(widget->objectName(), spec.name);
-        EXPECT_EQ(widget->parentWidget()->objectName(), spec.container ? spec.container : "Form1");
+        EXPECT_EQ(widget->objectName(), entry.name);
+        EXPECT_EQ(widget->parentWidget()->objectName(),
+                  entry.container ? entry.container : "Form1");
         EXPECT_EQ(widget->geometry(),
-                  QRect(spec.left / 15, spec.top / 15, spec.width / 15, spec.height / 15));
+                  QRect(entry.left / 15, entry.top / 15, entry.width / 15, entry.height / 15));
         EXPECT_TRUE(widget->isVisible());
-        if (spec.kind == ControlKind::Button || spec.kind == ControlKind::Option ||
-            spec.kind == ControlKind::Frame) {
-            const char *property = spec.kind == ControlKind::Frame ? "title" : "text";
-            EXPECT_EQ(widget->property(property).toString(), QString::fromUtf8(spec.text));
+        if (entry.kind == ControlKind::Button || entry.kind == ControlKind::Option ||
+            entry.kind == ControlKind::Frame) {
+            const char *property = entry.kind == ControlKind::Frame ? "title" : "text";
+            EXPECT_EQ(widget->property(property).toString(), QString::fromUtf8(entry.text));
         }
     }
     // Spot checks in pixels, independent of the table.
@@ -102,8 +103,8 @@ TEST_F(WindowTest, TabGoesRoundInTheDesignsOrderAndArrowsMoveInTheLog)
             press(0);
         if (records)
             choose(2);
-        const QStringList design = {"Command10", "Command11", "Command12", "Command13",
-                                    "Command14", option,      "Command15", "Command16",
+        const QStringList design = {"Command10", "Command11",   "Command12", "Command13",
+                                    "Command14", option,        "Command15", "Command16",
                                     "Command17", "MSFlexGrid1", "Text1"};
         for (const Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
             window->channelButton(0)->setFocus();
@@ -115,8 +116,8 @@ TEST_F(WindowTest, TabGoesRoundInTheDesignsOrderAndArrowsMoveInTheLog)
             }
             EXPECT_EQ(QApplication::focusWidget(), window->channelButton(0)) << "came round";
             if (key == Qt::Key_Backtab) // Kanaal 1, then the rest backwards
-                walked = QStringList{walked.front()} +
-                         QStringList(walked.rbegin(), walked.rend() - 1);
+                walked =
+                    QStringList{walked.front()} + QStringList(walked.rbegin(), walked.rend() - 1);
             EXPECT_EQ(walked.join(' ').toStdString(), design.join(' ').toStdString())
                 << "key " << key;
         }
@@ -212,10 +213,11 @@ TEST_F(WindowTest, AHeldKeyPressesOnceHoweverItsRepeatsArrive)
     struct Event
     {
         bool press;
-        ulong time; // ms, as the X server stamps them
+        ulong time;  // ms, as the X server stamps them
         bool marked; // as a repeat, which Qt does only when the pair arrived together
     };
-    const std::vector<std::pair<int, std::vector<Event>>> ways = { // times pressed, events
+    const std::vector<std::pair<int, std::vector<Event>>> ways = {
+        // times pressed, events
         {1, {{1, 0, 0}, {0, 660, 1}, {1, 660, 1}, {0, 700, 1}, {1, 700, 1}, {0, 1200, 0}}},
         {1, {{1, 0, 0}, {0, 660, 0}, {1, 660, 0}, {0, 700, 0}, {1, 700, 0}, {0, 1200, 0}}},
         {1, {{1, 0, 0}, {1, 660, 0}, {1, 700, 0}, {0, 1200, 0}}}, // no releases
@@ -224,8 +226,10 @@ TEST_F(WindowTest, AHeldKeyPressesOnceHoweverItsRepeatsArrive)
     QWidget *lastLine = control<QLineEdit>("Text1");
     QPushButton *six = window->channelButton(5);
     const std::vector<std::tuple<Qt::Key, Qt::KeyboardModifiers, QWidget *, char>> keys = {
-        {Qt::Key_3, Qt::NoModifier, lastLine, '3'},   {Qt::Key_3, Qt::KeypadModifier, lastLine, '3'},
-        {Qt::Key_Space, Qt::NoModifier, six, '6'},    {Qt::Key_Return, Qt::NoModifier, six, '6'},
+        {Qt::Key_3, Qt::NoModifier, lastLine, '3'},
+        {Qt::Key_3, Qt::KeypadModifier, lastLine, '3'},
+        {Qt::Key_Space, Qt::NoModifier, six, '6'},
+        {Qt::Key_Return, Qt::NoModifier, six, '6'},
         {Qt::Key_Enter, Qt::KeypadModifier, six, '6'}};
     ulong start = 100000;
     QByteArray expected;
@@ -481,7 +485,9 @@ TEST(Program, AKeyHeldDownUnderXSendsOneLine)
     // From "Kanaal 1" to COM1, which Space chooses; then the digit there, and back to
     // "Kanaal 5" for Space and Enter.
     xdo({"key", "--delay", "50", "Tab", "Tab", "Tab", "Tab", "Tab", "space"});
-    const auto hold = [&](const QString &key) { xdo({"keydown", key, "sleep", "1.2", "keyup", key}); };
+    const auto hold = [&](const QString &key) {
+        xdo({"keydown", key, "sleep", "1.2", "keyup", key});
+    };
     hold("3");
     xdo({"key", "shift+Tab"});
     hold("space");

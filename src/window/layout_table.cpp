@@ -12,7 +12,7 @@ constexpr const char *Description =
 } // namespace
 
 // clang-format off
-const std::array<ControlSpec, 18> FormLayout = {{
+const std::array<ControlEntry, 18> FormLayout = {{
     // name          index kind        container  text                        left   top  width height tab
     {"Label3",       -1, K::Label,  nullptr,  Description,                 120,  120, 3615, 1215, 16},
     {"Frame1",       -1, K::Frame,  nullptr,  "Uitvoer karakteristieken",  120, 1440, 2775,  975,  0},

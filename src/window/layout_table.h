@@ -7,7 +7,7 @@ namespace dorq {
 enum class ControlKind { Label, Frame, Option, TextBox, Grid, Button };
 
 // One control of the window as designed: positions in twips within its container.
-struct ControlSpec
+struct ControlEntry
 {
     const char *name; // becomes the widget's objectName
     int index;        // position in a control array, -1 for a single control
@@ -31,6 +31,6 @@ constexpr double ClockPointSize = 13.5;
 constexpr double GridPointSize = 8.25;
 
 // Containers come before what they contain.
-extern const std::array<ControlSpec, 18> FormLayout;
+extern const std::array<ControlEntry, 18> FormLayout;
 
 } // namespace dorq

@@ -27,10 +27,10 @@ namespace dorq {
 
 namespace {
 
-QWidget *createControl(const ControlSpec &spec, QWidget *parent)
+QWidget *createControl(const ControlEntry &entry, QWidget *parent)
 {
-    const QString text = QString::fromUtf8(spec.text);
-    switch (spec.kind) {
+    const QString text = QString::fromUtf8(entry.text);
+    switch (entry.kind) {
     case ControlKind::Label: {
         auto *label = new QLabel(text, parent);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -126,17 +126,17 @@ bool MainWindow::finishJournal()
 void MainWindow::buildControls()
 {
     QHash<QString, QWidget *> containers;
-    for (const ControlSpec &spec : FormLayout) {
-        QWidget *parent = spec.container ? containers.value(QLatin1String(spec.container)) : this;
-        QWidget *control = createControl(spec, parent);
-        control->setObjectName(QLatin1String(spec.name));
-        control->setGeometry(toPixels(spec.left), toPixels(spec.top), toPixels(spec.width),
-                             toPixels(spec.height));
-        if (spec.kind == ControlKind::Frame)
+    for (const ControlEntry &entry : FormLayout) {
+        QWidget *parent = entry.container ? containers.value(QLatin1String(entry.container)) : this;
+        QWidget *control = createControl(entry, parent);
+        control->setObjectName(QLatin1String(entry.name));
+        control->setGeometry(toPixels(entry.left), toPixels(entry.top), toPixels(entry.width),
+                             toPixels(entry.height));
+        if (entry.kind == ControlKind::Frame)
             containers.insert(control->objectName(), control);
-        if (spec.kind == ControlKind::Button) {
-            control->setProperty("index", spec.index);
-            m_command[std::size_t(spec.index)] = static_cast<QPushButton *>(control);
+        if (entry.kind == ControlKind::Button) {
+            control->setProperty("index", entry.index);
+            m_command[std::size_t(entry.index)] = static_cast<QPushButton *>(control);
         }
     }
     m_label2 = findChild<QLabel *>(QStringLiteral("Label2"));
@@ -164,16 +164,17 @@ void MainWindow::buildControls()
 
 void MainWindow::setTabOrder()
 {
-    std::vector<const ControlSpec *> order;
-    for (const ControlSpec &spec : FormLayout)
-        order.push_back(&spec);
-    std::sort(order.begin(), order.end(),
-              [](const ControlSpec *a, const ControlSpec *b) { return a->tabIndex < b->tabIndex; });
+    std::vector<const ControlEntry *> order;
+    for (const ControlEntry &entry : FormLayout)
+        order.push_back(&entry);
+    std::sort(order.begin(), order.end(), [](const ControlEntry *a, const ControlEntry *b) {
+        return a->tabIndex < b->tabIndex;
+    });
     QWidget *previous = nullptr;
-    for (const ControlSpec *spec : order) {
-        QWidget *control = spec->kind == ControlKind::Button
-                               ? m_command[std::size_t(spec->index)]
-                               : findChild<QWidget *>(QLatin1String(spec->name));
+    for (const ControlEntry *entry : order) {
+        QWidget *control = entry->kind == ControlKind::Button
+                               ? m_command[std::size_t(entry->index)]
+                               : findChild<QWidget *>(QLatin1String(entry->name));
         if (control->focusPolicy() == Qt::NoFocus)
             continue;
         if (previous)

@@ -5,7 +5,7 @@
 
 namespace dorq {
 
-// A serial port the system reports, as a menu offers it.
+// A serial port the system reports, with what the system knows of it.
 struct SystemPort
 {
     QString path;  // what to open: a stable name where the system has one

@@ -76,10 +76,10 @@ public:
             const int error = errno;
             if (error == EBUSY)
                 throw busy(m_name, flockHolder(path));
-            Error e = errnoError(error, ErrorStep::Open, m_name);
             if (error == EISDIR)
-                e.detail = QStringLiteral("folder");
-            throw SerialError(std::move(e));
+                throw failure(error, ErrorStep::Open, m_name, ErrorKind::NotSerial,
+                              QStringLiteral("folder"));
+            throw failure(error, ErrorStep::Open, m_name);
         }
         termios tio{};
         if (::tcgetattr(fd.fd, &tio) != 0)
@@ -109,7 +109,7 @@ public:
         drop(m_reader);
         drop(m_writer);
         // A line that failed hard has no rest worth sending.
-        const QByteArray rest = m_heldError ? QByteArray() : std::exchange(m_held, {});
+        const QByteArray rest = m_heldError ? QByteArray() : m_held;
         m_held.clear();
         m_heldError = 0;
         const int fd = std::exchange(m_fd, -1);
@@ -260,8 +260,8 @@ private:
                 if (::tcgetattr(m_fd, &tio) != 0)
                     error = errno; // a hung-up terminal says why here
             }
-            Error lostError = errnoError(error, ErrorStep::Watch, m_name);
-            lostError.kind = ErrorKind::Lost;
+            const Error lostError =
+                failure(error, ErrorStep::Watch, m_name, ErrorKind::Lost).error();
             close();
             emit lost(lostError);
             return;

@@ -29,7 +29,6 @@ struct PressResult
 // What choosing COM1 or COM2 did: the status to show, or why no port is open now.
 struct SelectResult
 {
-    int port = 0;
     QString status;
     std::optional<Error> error;
 };

@@ -50,7 +50,7 @@ Session::Session(SessionOptions options, QObject *parent)
 {
     if (m_journal)
         m_journal->onFailure([this](const JournalFailure &failure) {
-            report(failure.number, journalFailureText(failure));
+            emit journalFailed(failure.number, journalFailureText(failure));
         });
     connect(&m_comm, &MsComm::portLost, this, &Session::portLost);
 
@@ -98,13 +98,10 @@ bool Session::finishJournal()
 SelectResult Session::selectPort(int port)
 {
     SelectResult result;
-    result.port = port;
     try {
         result.status = dorq::selectPort(m_comm, port);
     } catch (const SerialError &e) {
         result.error = e.error();
-        if (result.error->device.isEmpty())
-            result.error->device = m_comm.deviceName(port);
     }
     return result;
 }
@@ -176,11 +173,6 @@ void Session::catchUp(qint64 now)
     const qint64 missed = stepsBetween(std::max(m_dueAt, now - now % 1000), now);
     m_clock.addTicks(int(std::clamp<qint64>(missed - 1, 0, 100)) - rereads);
     schedule(now, int(10 - (now - 2) % 10)); // every step up to now is counted
-}
-
-void Session::report(int number, const QString &text)
-{
-    emit journalFailed(number, text);
 }
 
 } // namespace dorq

@@ -4,7 +4,6 @@
 #include "ms_comm.h"
 #include "press_result.h"
 #include "pulse_clock.h"
-#include "reporter.h"
 #include "serial_error.h"
 
 #include <QObject>
@@ -24,7 +23,7 @@ struct SessionOptions
 // One run of the tool, whichever front end shows it: the pulse clock on its 10 ms timer, the
 // serial component, and the journal. Presses and selections return what they did; what
 // arrives on its own (a new second, a lost port, a journal that cannot be written) is a signal.
-class Session : public QObject, private ErrorReporter
+class Session : public QObject
 {
     Q_OBJECT
 public:
@@ -60,7 +59,6 @@ private:
     void schedule(qint64 now, int delay);
     void takeDueTicks();
     void catchUp(qint64 now);
-    void report(int number, const QString &text) override;
 
     bool m_catchUp; // the clock is the system's
     PulseClock m_clock;

@@ -1,10 +1,19 @@
 #pragma once
 
-#include "reporter.h"
+#include <QString>
 
 class QWidget;
 
 namespace dorq {
+
+// Where errors go once a handler has given up: a message box in the window, a recorder in
+// tests, so that no modal dialog waits for a click.
+class ErrorReporter
+{
+public:
+    virtual ~ErrorReporter() = default;
+    virtual void report(int number, const QString &text) = 0;
+};
 
 class MessageBoxReporter : public ErrorReporter
 {

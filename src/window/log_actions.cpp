@@ -1,7 +1,7 @@
 #include "log_actions.h"
 
+#include "error_reporter.h"
 #include "pulse_log_model.h"
-#include "reporter.h"
 #include "window_platform.h"
 
 #include <QAction>
@@ -20,8 +20,9 @@ std::optional<SaveFailure> saveLog(const PulseLogModel &log, const QString &path
 {
     QSaveFile file(path);
     const auto failed = [&] {
-        return SaveFailure{lastFileError(), QStringLiteral("Kan het log niet opslaan als %1: %2")
-                                                .arg(path, file.errorString())};
+        return SaveFailure{
+            lastFileError(),
+            QStringLiteral("Kan het log niet opslaan als %1: %2").arg(path, file.errorString())};
     };
     clearFileError();
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
@@ -69,11 +70,11 @@ QString LogActions::selectedRecords() const
 
 void LogActions::saveAs()
 {
-    const QString path = QFileDialog::getSaveFileName(
-        m_grid->window(), QStringLiteral("Log opslaan als"),
-        QDir::home().filePath(
-            QDate::currentDate().toString(QStringLiteral("'pulslog-'yyyy-MM-dd'.txt'"))),
-        QStringLiteral("Tekstbestanden (*.txt);;Alle bestanden (*)"));
+    const QString path =
+        QFileDialog::getSaveFileName(m_grid->window(), QStringLiteral("Log opslaan als"),
+                                     QDir::home().filePath(QDate::currentDate().toString(
+                                         QStringLiteral("'pulslog-'yyyy-MM-dd'.txt'"))),
+                                     QStringLiteral("Tekstbestanden (*.txt);;Alle bestanden (*)"));
     if (path.isEmpty())
         return;
     if (const auto failure = saveLog(m_log, path))

@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <cstring>
 
 namespace dorq {
 
@@ -79,8 +78,7 @@ JournalFile *Journal::fileFor(const QDate &day)
     if (m_daily) {
         QByteArray failedAt;
         if (const int error = makeJournalFolder(m_path, failedAt)) {
-            m_openFailure = {JournalFailure::What::MakeFolder, error,
-                             QString::fromLocal8Bit(std::strerror(error)), failedAt};
+            m_openFailure = {JournalFailure::What::MakeFolder, error, systemText(error), failedAt};
             return nullptr;
         }
         path = m_path + '/' + nativePath(dailyJournalName(day));

@@ -1,10 +1,9 @@
 #include "journal_file.h"
-
+#include "journal_place.h"
 #include "journal_writer_unix.h"
 
 #include <QSocketNotifier>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,11 +11,6 @@
 namespace dorq {
 
 namespace {
-
-QString systemText(int number)
-{
-    return number ? QString::fromLocal8Bit(std::strerror(number)) : QString();
-}
 
 JournalFailure::What whatOf(std::int32_t kind)
 {
@@ -58,8 +52,8 @@ public:
         // One write: whole, or not at all should this program be killed. A full pipe (the
         // writer that far behind) holds the press rather than losing its row.
         for (qsizetype done = 0; done < message.size();) {
-            const ssize_t n = ::write(m_rows, message.constData() + done,
-                                      std::size_t(message.size() - done));
+            const ssize_t n =
+                ::write(m_rows, message.constData() + done, std::size_t(message.size() - done));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
@@ -143,9 +137,8 @@ void closeBoth(int fds[2])
 
 } // namespace
 
-std::unique_ptr<JournalFile> JournalFile::open(const QByteArray &path,
-                                               JournalFileListener &listener,
-                                               JournalFailure &failure)
+std::unique_ptr<JournalFile>
+JournalFile::open(const QByteArray &path, JournalFileListener &listener, JournalFailure &failure)
 {
     WriterReport why{};
     const int file = openJournalFd(path.constData(), why);

@@ -1,5 +1,5 @@
 #include "journal_file.h"
-
+#include "journal_place.h"
 #include "journal_row.h"
 
 #include <QString>
@@ -15,17 +15,6 @@ namespace {
 int lastError()
 {
     return int(::GetLastError());
-}
-
-QString systemText(int code)
-{
-    wchar_t *text = nullptr;
-    ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, DWORD(code), 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
-    const QString message = QString::fromWCharArray(text ? text : L"").trimmed();
-    ::LocalFree(text);
-    return message;
 }
 
 // Windows has no pipe that outlives the program for free, so rows are appended here, each
@@ -49,15 +38,15 @@ public:
     {
         // Instances sharing the file take turns, so that a row is ended before another begins.
         OVERLAPPED whole = {};
-        const bool locked = ::LockFileEx(m_file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD,
-                                         &whole);
+        const bool locked =
+            ::LockFileEx(m_file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
         const QByteArray bytes = prefix() + row;
         qsizetype done = 0;
         int error = 0;
         while (done < bytes.size() && !error) {
             DWORD written = 0;
-            if (!::WriteFile(m_file, bytes.constData() + done, DWORD(bytes.size() - done),
-                             &written, nullptr))
+            if (!::WriteFile(m_file, bytes.constData() + done, DWORD(bytes.size() - done), &written,
+                             nullptr))
                 error = lastError();
             else if (written == 0)
                 error = ERROR_WRITE_FAULT;
@@ -152,9 +141,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<JournalFile> JournalFile::open(const QByteArray &path,
-                                               JournalFileListener &listener,
-                                               JournalFailure &failure)
+std::unique_ptr<JournalFile>
+JournalFile::open(const QByteArray &path, JournalFileListener &listener, JournalFailure &failure)
 {
     const QString name = QString::fromUtf8(path);
     const HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t *>(name.utf16()),

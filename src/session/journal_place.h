@@ -20,5 +20,7 @@ QString defaultJournalFolder();
 // Makes `folder` and the folders above it: 0, or the system's error and the folder it
 // could not make.
 int makeJournalFolder(const QByteArray &folder, QByteArray &failedAt);
+// The system's own words for an error number of its file calls: errno, or GetLastError.
+QString systemText(int number);
 
 } // namespace dorq

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QStandardPaths>
 #include <cerrno>
+#include <cstring>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,6 +45,11 @@ int makeJournalFolder(const QByteArray &folder, QByteArray &failedAt)
         return 0;
     failedAt = folder;
     return errno;
+}
+
+QString systemText(int number)
+{
+    return number ? QString::fromLocal8Bit(std::strerror(number)) : QString();
 }
 
 } // namespace dorq

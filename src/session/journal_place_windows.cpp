@@ -39,4 +39,15 @@ int makeJournalFolder(const QByteArray &folder, QByteArray &failedAt)
     return int(::GetLastError());
 }
 
+QString systemText(int code)
+{
+    wchar_t *text = nullptr;
+    ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, DWORD(code), 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    const QString message = QString::fromWCharArray(text ? text : L"").trimmed();
+    ::LocalFree(text);
+    return message;
+}
+
 } // namespace dorq

@@ -41,6 +41,12 @@ struct CountingReporter : ErrorReporter
         ++count;
         std::fprintf(stderr, "error %d: %s\n", number, qPrintable(text));
     }
+    void inform(const QString &text) override { report(0, text); }
+    bool offerToKeep(int number, const QString &text) override
+    {
+        report(number, text);
+        return false;
+    }
 };
 
 // The window with COM1 chosen and open on a pseudo-terminal.
@@ -50,20 +56,21 @@ struct Rig
     CountingReporter reporter;
     std::unique_ptr<MainWindow> window;
 
-    explicit Rig(PulseClock::NowSource now = systemNow, const QString &journal = {})
+    // The system's clock when `now` is empty.
+    explicit Rig(PulseClock::NowSource now = {}, const QString &journal = {})
     {
         WindowOptions options;
-        options.ports = PortChoice({{1, com1.deviceName()}});
-        options.now = std::move(now);
+        options.session.ports = {{1, com1.deviceName()}, {2, defaultPortMap().value(2)}};
+        options.session.now = std::move(now);
         options.reporter = &reporter;
         if (!journal.isEmpty())
-            options.journal = Journal::toFile(journal);
+            options.session.journal = Journal::toFile(journal);
         window = std::make_unique<MainWindow>(std::move(options));
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))
             throw std::runtime_error("window not exposed");
         window->findChild<QRadioButton *>(QStringLiteral("Option1"))->click();
-        if (!window->comm().portOpen())
+        if (window->session().openPort() != 1)
             throw std::runtime_error("COM1 did not open");
         runEventLoop(100);
     }

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "error.h"
 #include "ms_comm.h"
 #include "serial_device.h"
-#include "serial_error.h"
 
 #include <QStringList>
 #include <memory>
@@ -16,7 +16,7 @@ class RecordingDevice : public SerialDevice
 public:
     QStringList calls;
     QByteArray written;
-    QString failOn; // "open", "write", ... throws SerialError instead: "<step> kapot"
+    QString failOn; // "open", "write", ... throws SerialError instead, with "kapot" as its text
     bool open_ = false;
     QString name;
 
@@ -55,8 +55,7 @@ private:
         e.kind = ErrorKind::NotFound;
         e.number = 2;
         e.systemText = QStringLiteral("kapot");
-        e.device = name;
-        e.detail = op.toUpper();
+        e.path = name;
         throw SerialError(e);
     }
 };

@@ -1,8 +1,7 @@
 // The journal's file on Unix: what a file holds after rows from one or more instances, when
 // the disk fills, the file goes away, or someone else laid out the path.
 #include "journal.h"
-#include "journal_place.h"
-#include "port_choice.h"
+#include "port_memory.h"
 #include "program_options.h"
 #include "support/csv.h"
 
@@ -13,6 +12,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -44,14 +44,14 @@ struct Told
 {
     explicit Told(Journal &journal)
     {
-        journal.onFailure([this](const JournalFailure &f) { failures << f; });
+        journal.onFailure([this](const Error &f) { failures << f; });
     }
     bool waitFor(qsizetype count) // and no more
     {
         return QTest::qWaitFor([&] { return failures.size() >= count; }, 5000) &&
                (QTest::qWait(50), failures.size() == count);
     }
-    QList<JournalFailure> failures;
+    QList<Error> failures;
 };
 
 } // namespace
@@ -100,7 +100,8 @@ TEST(Journal, EndsARowCutShortBeforeTheNextAndTellsFailuresOnceUntilARowGoesThro
     rlimit saved = {};
     ::getrlimit(RLIMIT_FSIZE, &saved);
     rlimit small = saved;
-    small.rlim_cur = rlim_t(JournalHeader.size() + csvRow(Row, "20261207-102030-1", 1).size() * 3 / 2);
+    small.rlim_cur =
+        rlim_t(std::strlen(JournalHeader) + csvRow(Row, "20261207-102030-1", 1).size() * 3 / 2);
     ::setrlimit(RLIMIT_FSIZE, &small);
     auto limited = Journal::toFile(path);
     ::setrlimit(RLIMIT_FSIZE, &saved);
@@ -108,7 +109,7 @@ TEST(Journal, EndsARowCutShortBeforeTheNextAndTellsFailuresOnceUntilARowGoesThro
     for (int i = 0; i < 3; ++i)
         limited->append(Row);
     ASSERT_TRUE(told.waitFor(1));
-    EXPECT_EQ(told.failures[0].what, JournalFailure::What::Write);
+    EXPECT_EQ(told.failures[0].step, ErrorStep::JournalWrite);
     EXPECT_EQ(told.failures[0].number, EFBIG);
 
     JournalRow other = Row;
@@ -150,8 +151,8 @@ TEST(Journal, AFileDeletedOrReplacedIsOpenedAnewAtItsPathAndToldOnce)
         journal->append(Row);
         EXPECT_TRUE(journal->finish());
         ASSERT_EQ(told.failures.size(), 1);
-        EXPECT_EQ(told.failures[0].what, JournalFailure::What::Replaced);
-        EXPECT_EQ(contents(path), (replacement.isNull() ? JournalHeader : replacement) +
+        EXPECT_EQ(told.failures[0].kind, ErrorKind::Replaced);
+        EXPECT_EQ(contents(path), (replacement.isNull() ? QByteArray(JournalHeader) : replacement) +
                                       csvRow(Row, journal->runId(), 2) +
                                       csvRow(Row, journal->runId(), 3));
     }
@@ -205,12 +206,9 @@ TEST(Journal, TakesItsFileByteForByteAndRefusesWhatIsNoFile)
     const QByteArray fifo = QFile::encodeName(dir.filePath("fifo"));
     ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
     for (const QByteArray &path : {fifo, QFile::encodeName(dir.path())}) {
-        try {
-            Journal::toNativeFile(path);
-            ADD_FAILURE() << "opened " << path.constData();
-        } catch (const JournalOpenError &e) {
-            EXPECT_EQ(e.failure.what, JournalFailure::What::NotAFile) << path.constData();
-        }
+        Error failure;
+        EXPECT_EQ(Journal::toNativeFile(path, &failure), nullptr) << "opened " << path.constData();
+        EXPECT_EQ(failure.kind, ErrorKind::NotAFile) << path.constData();
     }
 }
 
@@ -243,12 +241,13 @@ TEST(Journal, AsRootFollowsNoLinkAnotherUserLaidOut)
         ASSERT_EQ(::chown(folder.constData(), row.folderOwner, row.folderOwner), 0);
         ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), link.constData()), 0);
         ASSERT_EQ(::lchown(link.constData(), row.linkOwner, row.linkOwner), 0);
-        try {
-            Journal::toNativeFile(link)->append(Row);
+        Error failure;
+        if (const auto journal = Journal::toNativeFile(link, &failure)) {
+            journal->append(Row);
             EXPECT_TRUE(row.followed);
-        } catch (const JournalOpenError &e) {
+        } else {
             EXPECT_FALSE(row.followed);
-            EXPECT_EQ(e.failure.what, JournalFailure::What::UntrustedLink);
+            EXPECT_EQ(failure.kind, ErrorKind::Untrusted);
         }
         EXPECT_EQ(contents(target) == "secret\n", !row.followed);
     }
@@ -262,10 +261,10 @@ TEST(Journal, AsRootFollowsNoLinkAnotherUserLaidOut)
     QFile::remove(settings);
     ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(settings)), 0);
     ASSERT_EQ(::lchown(QFile::encodeName(settings).constData(), nobody, nobody), 0);
-    PortChoice choice;
-    EXPECT_EQ(choice.device(1), PortChoice::defaultDevice(1));
-    EXPECT_EQ(choice.warnings().size(), 1);
-    choice.choose(2, "/dev/ttyACM3");
+    PortMemory choice;
+    EXPECT_EQ(choice.read().ports.value(1), defaultPortMap().value(1));
+    EXPECT_EQ(choice.read().problems.size(), 1);
+    choice.remember(2, "/dev/ttyACM3");
     EXPECT_EQ(contents(target), "[ports]\nCOM1=/dev/planted\n");
     QFile::remove(settings);
 }

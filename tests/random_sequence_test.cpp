@@ -155,7 +155,7 @@ TEST(RandomSequence, WindowAndLinesFollowTheModel)
         }
         ASSERT_EQ(rig.text("Text1"), model.lastLine);
         ASSERT_EQ(rig.text("Label2"), model.status);
-        ASSERT_EQ(rig.window->comm().portOpen(), model.open != 0);
+        ASSERT_EQ(rig.window->session().openPort(), model.open);
         ASSERT_EQ(int(rig.reporter.reports.size()), model.reports);
         for (int q = 1; q <= 2; ++q) {
             ASSERT_EQ(rig.option(q)->isChecked(), model.open == q) << "COM" << q;

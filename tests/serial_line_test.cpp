@@ -1,10 +1,9 @@
 // The real serial device on pseudo-terminal pairs: what arrives at the peer is the truth.
-#include "error_words.h"
+#include "error.h"
 #include "ms_comm.h"
-#include "port_selection.h"
-#include "serial_error.h"
 #include "support/pty_pair.h"
-#include "tty_calls_linux.h"
+#include "tty_linux.h"
+#include "words.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -47,7 +46,7 @@ TEST(SerialLine, OpensAtThePlcSettingsAndWritesTheExactLine)
 {
     PtyPair com1;
     MsComm comm({{1, com1.deviceName()}});
-    EXPECT_EQ(selectPort(comm, 1), "PLC op COM1 9600,O,8,1");
+    selectPort(comm, 1);
     ASSERT_TRUE(comm.portOpen());
     EXPECT_EQ(com1.programDescriptors(), 1);
 
@@ -177,7 +176,7 @@ TEST(SerialLine, AHangUpClosesThePortAndIsReportedOnceWithoutSpinning)
     const Error error = lost.first().at(0).value<Error>();
     EXPECT_EQ(error.number, EIO);
     EXPECT_EQ(error.kind, ErrorKind::Lost);
-    EXPECT_EQ(error.device, pty.deviceName());
+    EXPECT_EQ(error.path, pty.deviceName());
 
     const auto closed = errorOf([&] { comm.setOutput(Line); });
     ASSERT_TRUE(closed);

@@ -1,14 +1,12 @@
 // The pieces both front ends share: the command interpreter, the journal, the port choice.
 #include "command_interpreter.h"
-#include "error_words.h"
-#include "failure.h"
 #include "fakes.h"
 #include "journal.h"
-#include "journal_place.h"
 #include "line_reader.h"
-#include "port_choice.h"
+#include "port_memory.h"
 #include "session.h"
 #include "support/csv.h"
+#include "words.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,18 +31,23 @@ struct SessionRig
 {
     explicit SessionRig(std::unique_ptr<Journal> journal = nullptr)
     {
-        auto fake = std::make_unique<RecordingDevice>();
-        device = fake.get();
         SessionOptions options;
         options.ports = {{1, "/dev/ttyUSB0"}, {2, "/dev/ttyUSB1"}};
         options.now = [this] { return now; };
-        options.device = std::move(fake);
+        // The session's own line first, then lines to try devices on, failing like it.
+        options.devices = [this] {
+            auto fake = std::make_unique<RecordingDevice>();
+            if (device)
+                fake->failOn = device->failOn;
+            else
+                device = fake.get();
+            return fake;
+        };
         options.journal = std::move(journal);
         session = std::make_unique<Session>(std::move(options));
-        QObject::connect(session.get(), &Session::journalFailed,
-                         [this](int number, const QString &text) {
-                             reports << QString::number(number) + ' ' + text;
-                         });
+        QObject::connect(session.get(), &Session::journalFailed, [this](const Error &e) {
+            reports << QString::number(e.number) + ' ' + errorText(e);
+        });
     }
     void ticks(int n)
     {
@@ -72,7 +75,7 @@ TEST(Session, APressReturnsWhatBecameOfItsRecord)
 
     int clockTexts = 0;
     QObject::connect(r.session.get(), &Session::clockTextChanged, [&] { ++clockTexts; });
-    EXPECT_EQ(r.session->selectPort(1).status, "PLC op COM1 9600,O,8,1");
+    EXPECT_EQ(r.session->selectPort(1).port, 1);
     r.ticks(13); // the first tick takes the second, twelve more count
     const PressResult sent = r.session->press(4);
     EXPECT_EQ(sent.outcome, Outcome::Sent);
@@ -94,8 +97,8 @@ TEST(Session, APressReturnsWhatBecameOfItsRecord)
     r.device->failOn = "open";
     const SelectResult refused = r.session->selectPort(2);
     ASSERT_TRUE(refused.error);
-    EXPECT_EQ(refused.error->device, "/dev/ttyUSB1");
-    EXPECT_FALSE(r.session->comm().portOpen()) << "the first step closed COM1";
+    EXPECT_EQ(refused.error->path, "/dev/ttyUSB1");
+    EXPECT_EQ(r.session->openPort(), 0) << "the first step closed COM1";
     EXPECT_THROW(r.session->press(8), std::invalid_argument);
 }
 
@@ -108,15 +111,18 @@ TEST(ErrorWords, SayWhatFailedAndWhatToDoInTheFrontEndsOwnTerms)
         const char *text;
         const char *advice;
     } rows[] = {
-        {ErrorKind::Denied, ErrorStep::Open, "Kan DEV niet openen: oorzaak", "groep dialout"},
+        {ErrorKind::Denied, ErrorStep::Open, "Kan DEV niet openen: oorzaak",
+         "U hebt geen toegang tot DEV."},
         {ErrorKind::Busy, ErrorStep::Open,
          "Kan DEV niet openen: oorzaak, in gebruik door minicom "
          "(proces 42), volgens lockbestand /run/lock/LCK..x",
          "in gebruik door een ander programma"},
         {ErrorKind::NotFound, ErrorStep::Open, "Kan DEV niet openen: oorzaak",
-         "Apparaat DEV bestaat niet. Controleer de kabel of adapter, of KIES."},
+         "Apparaat DEV bestaat niet. Controleer de kabel of adapter, of kies een ander apparaat "
+         "met een rechtsklik op COM1 of COM2."},
         {ErrorKind::NotSerial, ErrorStep::Open, "Kan DEV niet openen: oorzaak",
-         "DEV is geen seriele poort. Controleer het pad, of KIES."},
+         "DEV is geen seriele poort. Controleer het pad, of kies een ander apparaat met een "
+         "rechtsklik op COM1 of COM2."},
         {ErrorKind::Lost, ErrorStep::Watch, "Verbinding met DEV verbroken: oorzaak", "weggevallen"},
         {ErrorKind::NotTaken, ErrorStep::Write,
          "Schrijven naar DEV mislukt: de andere kant leest niet en de uitvoerbuffer van het "
@@ -132,11 +138,11 @@ TEST(ErrorWords, SayWhatFailedAndWhatToDoInTheFrontEndsOwnTerms)
         e.step = row.step;
         e.number = 1;
         e.systemText = "oorzaak";
-        e.device = "DEV";
+        e.path = "DEV";
         if (row.kind == ErrorKind::Busy)
             e.holder = "minicom", e.holderPid = 42, e.lockFile = "/run/lock/LCK..x";
         EXPECT_EQ(errorText(e), row.text);
-        const QString advice = adviceFor(e, "KIES");
+        const QString advice = adviceFor(e, FrontEnd::Window);
         EXPECT_EQ(advice.isEmpty(), !*row.advice);
         EXPECT_TRUE(advice.contains(row.advice)) << qPrintable(advice);
     }
@@ -192,7 +198,7 @@ TEST(CommandInterpreter, AnswersEveryCommandInOneLine)
     io.step = ErrorStep::Watch;
     io.number = 5;
     io.systemText = "I/O";
-    io.device = "/dev/ttyUSB0";
+    io.path = "/dev/ttyUSB0";
     const auto lost = clean.portLost(io);
     EXPECT_EQ(lost.line, "lost 5: Verbinding met /dev/ttyUSB0 verbroken: I/O");
     EXPECT_TRUE(lost.advice.contains("weggevallen"));
@@ -238,7 +244,7 @@ TEST(Journal, WritesOneRowPerPressWithTheTimeTheLineWent)
     EXPECT_LE(atUs, duration_cast<microseconds>(after.time_since_epoch()).count());
     EXPECT_EQ(rows[0].mid(2), QStringList({"1", "1", "1  00:00:00.00", "", "", "no port"}));
     EXPECT_EQ(rows[2].mid(2, 5), QStringList({"3", "8", "8  00:00:00.00", "COM2", "/dev/ttyUSB1"}));
-    EXPECT_EQ(rows[2][7], "error 2: Schrijven naar /dev/ttyUSB1 mislukt: kapot");
+    EXPECT_EQ(rows[2][7], "error not-found 2: kapot") << "evidence, not prose";
     for (const QStringList &row : rows)
         EXPECT_EQ(row[1], rows[0][1]) << "one run";
 }
@@ -251,7 +257,7 @@ TEST(Journal, DailyFilesGetAHeaderAndFailuresAreToldOnce)
         rig.session->press(2);
     }
     const QString daily =
-        QDir(dir.filePath("journal")).filePath(dailyJournalName(QDate::currentDate()));
+        QDir(dir.filePath("journal")).filePath(Journal::dailyName(QDate::currentDate()));
     QFile file(daily);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readLine(), JournalHeader);
@@ -266,15 +272,18 @@ TEST(Journal, DailyFilesGetAHeaderAndFailuresAreToldOnce)
     EXPECT_TRUE(full.reports[0].startsWith("28 Kan niet in het journaal /dev/full schrijven"))
         << qPrintable(full.reports[0]);
 #endif
-    EXPECT_THROW(Journal::toFile(dir.filePath("no/such/folder/x.csv")), Failure);
+    Error failure;
+    EXPECT_EQ(Journal::toFile(dir.filePath("no/such/folder/x.csv"), &failure), nullptr);
+    EXPECT_EQ(failure.step, ErrorStep::JournalOpen);
+    EXPECT_EQ(failure.number, ENOENT);
 }
 
-TEST(PortChoice, CommandLineOverRememberedOverDefault)
+TEST(PortMemory, CommandLineOverRememberedOverDefault)
 {
     const QString file =
         QSettings(QSettings::defaultFormat(), QSettings::UserScope, "dorq-pulse", "dorq-pulse")
             .fileName();
-    const QString com1 = PortChoice::defaultDevice(1), com2 = PortChoice::defaultDevice(2);
+    const QString com1 = defaultPortMap().value(1), com2 = defaultPortMap().value(2);
     const struct
     {
         const char *what;
@@ -319,18 +328,17 @@ TEST(PortChoice, CommandLineOverRememberedOverDefault)
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
         ini.write(row.settings);
         ini.close();
-        const PortChoice choice(row.commandLine);
-        EXPECT_EQ(choice.ports(), row.expected);
-        EXPECT_EQ(choice.warnings().size(), row.warnings)
-            << qPrintable(choice.warnings().join('\n'));
+        const PortMemory::Remembered found = PortMemory().read(row.commandLine);
+        EXPECT_EQ(found.ports, row.expected);
+        EXPECT_EQ(found.problems.size(), row.warnings)
+            << (found.problems.isEmpty() ? "" : qPrintable(errorText(found.problems[0])));
     }
 
-    PortChoice chosen({{1, "/dev/pts/9"}});
-    chosen.choose(2, "/dev/ttyACM3");
-    chosen.reset(1);
-    EXPECT_EQ(PortChoice().ports(), (PortMap{{1, com1}, {2, "/dev/ttyACM3"}}))
+    PortMemory chosen;
+    EXPECT_FALSE(chosen.remember(2, "/dev/ttyACM3"));
+    EXPECT_FALSE(chosen.remember(1, {}));
+    EXPECT_EQ(PortMemory().read().ports, (PortMap{{1, com1}, {2, "/dev/ttyACM3"}}))
         << "what was chosen is remembered, what the command line said is not";
-    EXPECT_FALSE(chosen.takeProblem());
     QFile::remove(file);
 
     // A folder that cannot be made, even by root: a file stands in its place.
@@ -338,15 +346,12 @@ TEST(PortChoice, CommandLineOverRememberedOverDefault)
     ASSERT_TRUE(QDir(folder).removeRecursively());
     QFile blocker(folder);
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    PortChoice unkept;
-    unkept.choose(1, "/dev/ttyUSB0");
-    const auto problem = unkept.takeProblem();
+    PortMemory unkept;
+    const auto problem = unkept.remember(1, "/dev/ttyUSB0");
     ASSERT_TRUE(problem);
-    EXPECT_TRUE(problem->text.contains(file)) << qPrintable(problem->text);
+    EXPECT_TRUE(errorText(*problem).contains(file)) << qPrintable(errorText(*problem));
     EXPECT_NE(problem->number, 0);
-    unkept.reset(1);
-    EXPECT_FALSE(unkept.takeProblem()) << "said once";
-    EXPECT_EQ(unkept.device(1), com1) << "the choice holds for this run";
+    EXPECT_FALSE(unkept.remember(1, {})) << "said once";
     QFile::remove(folder);
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "error_reporter.h"
+#include "form.h"
 #include "main_window.h"
+#include "port_memory.h"
 #include "support/pty_pair.h"
 
 #include <QAbstractButton>
@@ -38,11 +39,19 @@ inline QByteArray channelsOf(const QByteArray &lines)
     return channels;
 }
 
-// Errors that would have gone to a message box.
+// Errors that would have gone to a message box; news is kept apart.
 struct RecordingReporter : ErrorReporter
 {
     std::vector<Report> reports;
+    QStringList news;
+    bool keepAnyway = false; // the answer to an offer to keep a device that failed
     void report(int number, const QString &text) override { reports.push_back({number, text}); }
+    void inform(const QString &text) override { news << text; }
+    bool offerToKeep(int number, const QString &text) override
+    {
+        report(number, text);
+        return keepAnyway;
+    }
 };
 
 // The real window on real lines. COM1 and COM2 are symbolic links, as socat makes them, so
@@ -62,11 +71,12 @@ public:
     void open(std::optional<PortMap> ports = std::nullopt)
     {
         WindowOptions options;
-        options.ports = PortChoice(ports.value_or(PortMap{{1, portPath(1)}, {2, portPath(2)}}));
-        options.now = [this] { return now; };
+        options.session.ports =
+            PortMemory().read(ports.value_or(PortMap{{1, portPath(1)}, {2, portPath(2)}})).ports;
+        options.session.now = [this] { return now; };
         options.reporter = &reporter;
         if (!journalPath.isEmpty())
-            options.journal = Journal::toFile(journalPath);
+            options.session.journal = Journal::toFile(journalPath);
         window = std::make_unique<MainWindow>(std::move(options));
         window->show();
     }

@@ -50,11 +50,11 @@ int main(int argc, char **argv)
 
     test::PtyPair line;
     WindowOptions options;
-    options.ports = PortChoice({{1, line.deviceName()}, {2, line.deviceName()}});
+    options.session.ports = {{1, line.deviceName()}, {2, line.deviceName()}};
     MainWindow window(std::move(options));
     window.show();
     window.findChild<QRadioButton *>(QStringLiteral("Option1"))->click();
-    if (!window.comm().portOpen()) {
+    if (window.session().openPort() != 1) {
         std::fprintf(stderr, "could not open %s\n", qPrintable(line.deviceName()));
         return 1;
     }

@@ -2,12 +2,12 @@
 // which application object runs them.
 #include "console_front_end.h"
 #include "dorq_version.h"
-#include "journal_place.h"
 #include "main_window.h"
 #include "one_line.h"
+#include "port_memory.h"
 #include "process_setup.h"
 #include "program_options.h"
-#include "failure.h"
+#include "words.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -19,11 +19,12 @@ namespace {
 
 using namespace dorq;
 
-void printLines(std::FILE *to, const QString &text)
+// --help and --version go to standard output, as they were asked for.
+void printOutput(const QString &text)
 {
     const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), to);
-    std::fflush(to);
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
+    std::fflush(stdout);
 }
 
 // Without a display Qt gives up with advice about reinstalling, and aborts. Say instead in
@@ -34,10 +35,10 @@ void refuseToAbortWithoutDisplay()
         [](QtMsgType type, const QMessageLogContext &context, const QString &text) {
             if (type != QtFatalMsg) {
                 if (!QByteArray(context.category).startsWith("qt.qpa"))
-                    printLines(stderr, text + QLatin1Char('\n'));
+                    writeStandardError(text + QLatin1Char('\n'));
                 return;
             }
-            printLines(stderr, QStringLiteral("dorq-pulse: geen beeldscherm gevonden: het venster "
+            writeStandardError(QStringLiteral("dorq-pulse: geen beeldscherm gevonden: het venster "
                                               "heeft er een nodig; dorq-pulse --headless werkt "
                                               "zonder.\n"));
             std::_Exit(2);
@@ -58,29 +59,24 @@ void speakDutch()
     QCoreApplication::installTranslator(&qtWords);
 }
 
-std::unique_ptr<Journal> openJournal(const ProgramOptions &options)
-{
-    switch (options.journal) {
-    case ProgramOptions::JournalKind::None:
-        return nullptr;
-    case ProgramOptions::JournalKind::File:
-        return Journal::toNativeFile(options.journalFile);
-    case ProgramOptions::JournalKind::Daily:
-        break;
-    }
-    return Journal::daily(defaultJournalFolder());
-}
-
 // Opened once the front end can run, so that a run that cannot start leaves no file behind.
+// False, with the reason said, when the journal asked for cannot be opened.
 bool openJournal(const ProgramOptions &options, std::unique_ptr<Journal> &journal)
 {
-    try {
-        journal = openJournal(options);
+    Error failure;
+    switch (options.journal) {
+    case ProgramOptions::JournalKind::None:
         return true;
-    } catch (const Failure &e) {
-        printLines(stderr, QStringLiteral("dorq-pulse: %1\n").arg(oneLine(e.text())));
-        return false;
+    case ProgramOptions::JournalKind::File:
+        journal = Journal::toNativeFile(options.journalFile, &failure);
+        break;
+    case ProgramOptions::JournalKind::Daily:
+        journal = Journal::daily(defaultJournalFolder());
+        return true;
     }
+    if (!journal)
+        writeStandardError(QStringLiteral("dorq-pulse: %1\n").arg(oneLine(errorText(failure))));
+    return journal != nullptr;
 }
 
 } // namespace
@@ -103,19 +99,23 @@ int main(int argc, char **argv)
         parsed = parseCommandLine(QCoreApplication::arguments());
 #endif
         if (parsed.exitStatus >= 0) {
-            printLines(parsed.exitStatus == 0 ? stdout : stderr, parsed.output);
+            if (parsed.exitStatus == 0)
+                printOutput(parsed.output);
+            else
+                writeStandardError(parsed.output);
             return parsed.exitStatus;
         }
     }
-    PortChoice ports(parsed.options.ports);
-    for (const QString &warning : ports.warnings())
-        printLines(stderr, QStringLiteral("dorq-pulse: %1\n").arg(oneLine(warning)));
+    const PortMemory::Remembered remembered = PortMemory().read(parsed.options.ports);
+    for (const Error &problem : remembered.problems)
+        writeStandardError(QStringLiteral("dorq-pulse: %1\n").arg(oneLine(errorText(problem))));
+    const PortMap ports = remembered.ports;
 
     // Every port is closed by the time a front end returns; those whose output had not all
     // left finish closing meanwhile, and the program ends only when they are done.
     const auto ended = [](int status) {
         if (!waitForClosingPorts(30000))
-            printLines(stderr, QStringLiteral("dorq-pulse: a port did not finish closing\n"));
+            writeStandardError(QStringLiteral("dorq-pulse: een poort was na 30 seconden nog niet gesloten\n"));
         return status;
     };
     if (parsed.options.headless) {
@@ -125,9 +125,9 @@ int main(int argc, char **argv)
         if (!openJournal(parsed.options, journal))
             return 2;
         SessionOptions options;
-        options.ports = ports.ports();
+        options.ports = ports;
         options.journal = std::move(journal);
-        auto console = std::make_unique<ConsoleFrontEnd>(std::move(options), stdout, stderr);
+        auto console = std::make_unique<ConsoleFrontEnd>(std::move(options), stdout);
         QObject::connect(console.get(), &ConsoleFrontEnd::finished, &app, &QCoreApplication::exit,
                          Qt::QueuedConnection);
         onTerminationSignals(console.get(), [&console] { console->quit(); });
@@ -144,8 +144,8 @@ int main(int argc, char **argv)
     if (!openJournal(parsed.options, journal))
         return 2;
     MainWindow::Options options;
-    options.ports = std::move(ports);
-    options.journal = std::move(journal);
+    options.session.ports = ports;
+    options.session.journal = std::move(journal);
     auto window = std::make_unique<MainWindow>(std::move(options));
     onTerminationSignals(window.get(), [&window] { window->close(); });
     window->show();

@@ -1,6 +1,7 @@
 #include "console_front_end.h"
 
 #include "one_line.h"
+#include "words.h"
 
 #include <QElapsedTimer>
 
@@ -16,17 +17,15 @@ constexpr std::size_t MaxWaiting = 1024;
 constexpr qsizetype MaxBacklog = 1 << 16;
 constexpr int ClockWaitMs = 3000;
 
-void writeLine(std::FILE *to, const QString &text)
+void tell(const QString &text)
 {
-    const QByteArray bytes = oneLine(text).toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), to);
-    std::fflush(to);
+    writeStandardError(oneLine(text) + QLatin1Char('\n'));
 }
 
 } // namespace
 
-ConsoleFrontEnd::ConsoleFrontEnd(SessionOptions options, std::FILE *out, std::FILE *err)
-    : m_err(err), m_session(std::move(options)), m_interpreter(m_session),
+ConsoleFrontEnd::ConsoleFrontEnd(SessionOptions options, std::FILE *out)
+    : m_session(std::move(options)), m_interpreter(m_session),
       m_reader(LineReader::standardInput()), m_writer(out)
 {
     connect(m_reader.get(), &LineReader::lineRead, this, &ConsoleFrontEnd::onLine);
@@ -85,7 +84,7 @@ void ConsoleFrontEnd::onReady()
 void ConsoleFrontEnd::onClockStuck()
 {
     m_clockStuck = true;
-    writeLine(m_err, QStringLiteral("dorq-pulse: de klok van het systeem loopt niet: na %1 "
+    tell(QStringLiteral("dorq-pulse: de klok van het systeem loopt niet: na %1 "
                                     "seconden is er nog geen nieuwe seconde begonnen; de "
                                     "commando's lopen toch, met tijden die niet kloppen")
                          .arg(ClockWaitMs / 1000));
@@ -138,7 +137,7 @@ void ConsoleFrontEnd::answer(const CommandInterpreter::Answer &answer)
     if (!answer.line.isEmpty())
         m_writer.add(oneLine(answer.line));
     if (!answer.advice.isEmpty())
-        writeLine(m_err, answer.advice);
+        tell(answer.advice);
 }
 
 void ConsoleFrontEnd::finish()
@@ -148,15 +147,18 @@ void ConsoleFrontEnd::finish()
     m_finished = true;
     m_reader->setPaused(true);
     m_clockWait.stop();
-    m_session.comm().setPortOpen(false); // what the system took still leaves
+    m_session.closePort(); // what the system took still leaves
     // A journal row that could not be written is lost evidence: no success.
     const bool journaled = m_session.finishJournal();
     emit finished(m_interpreter.allWent() && !m_unanswered && !m_clockStuck && journaled ? 0 : 1);
 }
 
-void ConsoleFrontEnd::report(int number, const QString &text)
+void ConsoleFrontEnd::report(const Error &error)
 {
-    writeLine(m_err, QStringLiteral("Fout %1: %2").arg(number).arg(text.simplified()));
+    // A journal made anew is news, not an error with a number.
+    if (error.kind == ErrorKind::Replaced)
+        return tell(QStringLiteral("dorq-pulse: ") + errorText(error));
+    tell(QStringLiteral("Fout %1: %2").arg(error.number).arg(errorText(error)));
 }
 
 } // namespace dorq

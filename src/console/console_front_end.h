@@ -18,8 +18,9 @@ class ConsoleFrontEnd : public QObject
 {
     Q_OBJECT
 public:
-    // Commands from standard input.
-    ConsoleFrontEnd(SessionOptions options, std::FILE *out, std::FILE *err);
+    // Commands from standard input, answers to `out`, what people should know to standard
+    // error.
+    ConsoleFrontEnd(SessionOptions options, std::FILE *out);
 
     // Ends the run as end of input does, at once: for SIGTERM and SIGINT.
     void quit();
@@ -37,9 +38,8 @@ private:
     void answer(const CommandInterpreter::Answer &answer);
     void finish();
 
-    void report(int number, const QString &text);
+    void report(const Error &error);
 
-    std::FILE *m_err;
     Session m_session;
     CommandInterpreter m_interpreter;
     std::unique_ptr<LineReader> m_reader;

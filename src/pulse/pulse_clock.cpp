@@ -1,6 +1,6 @@
 #include "pulse_clock.h"
 
-#include "local_time.h"
+#include "system.h"
 
 #include <algorithm>
 #include <chrono>
@@ -29,15 +29,26 @@ LocalSecond localSecond(int year, int month, int dayOfMonth, int hour, int minut
             hour * 3600 + minute * 60 + second};
 }
 
-LocalSecond systemNow()
+LocalSecond localSecondAt(std::int64_t msSinceEpoch)
 {
-    // Not std::time(): on Linux it reads a coarse clock that turns to the next second up to
-    // a few milliseconds late, and a tick in that gap would count to the old second.
-    const std::tm local =
-        toLocalTime(std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()));
+    const std::int64_t seconds = msSinceEpoch >= 0 ? msSinceEpoch / 1000 : (msSinceEpoch - 999) / 1000;
+    const std::tm local = toLocalTime(std::time_t(seconds));
     // A leap second would otherwise read as 24:00:00 at the end of the day.
     return localSecond(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                        local.tm_min, std::min(local.tm_sec, 59));
+}
+
+std::int64_t systemMs()
+{
+    // Not std::time(): on Linux it reads a coarse clock that turns to the next second up to
+    // a few milliseconds late, and a tick in that gap would count to the old second.
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+LocalSecond systemNow()
+{
+    return localSecondAt(systemMs());
 }
 
 std::string timeOfDayText(const LocalSecond &second)

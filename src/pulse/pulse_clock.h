@@ -25,6 +25,9 @@ struct LocalSecond
 constexpr LocalSecond ZeroDateTime{std::numeric_limits<std::int64_t>::min(), 0};
 
 LocalSecond localSecond(int year, int month, int dayOfMonth, int hour, int minute, int second);
+// The wall clock, in milliseconds since 1970 (UTC), and the local second it falls in.
+std::int64_t systemMs();
+LocalSecond localSecondAt(std::int64_t msSinceEpoch);
 LocalSecond systemNow();
 
 // "hh:mm:ss", hours 00 to 23.

@@ -1,7 +1,7 @@
 #include "closing_ports_linux.h"
 
 #include "serial_device.h"
-#include "tty_calls_linux.h"
+#include "tty_linux.h"
 
 #include <QElapsedTimer>
 #include <cerrno>

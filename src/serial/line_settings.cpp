@@ -1,6 +1,6 @@
 #include "line_settings.h"
 
-#include "serial_error.h"
+#include "error.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -13,10 +13,9 @@ namespace {
 constexpr std::array<int, 11> StandardRates = {110,  300,   600,   1200,  2400,  4800,
                                                9600, 19200, 38400, 57600, 115200};
 
-[[noreturn]] void refuse(const QString &text, const QString &why)
+[[noreturn]] void refuse(const QString &text, ErrorReason why)
 {
-    throw invalid(ErrorNumber::InvalidPropertyValue, {},
-                  QStringLiteral("Ongeldige poortinstelling \"%1\": %2").arg(text, why));
+    throw invalid(ErrorNumber::InvalidPropertyValue, why, text);
 }
 
 } // namespace
@@ -25,17 +24,17 @@ LineSettings parseLineSettings(const QString &text)
 {
     const QStringList fields = text.split(QLatin1Char(','));
     if (fields.size() != 4)
-        refuse(text, QStringLiteral("verwacht baud,pariteit,databits,stopbits"));
+        refuse(text, ErrorReason::SettingsForm);
     for (const QString &field : fields)
         if (field.isEmpty() || field.trimmed() != field)
-            refuse(text, QStringLiteral("leeg veld of spaties"));
+            refuse(text, ErrorReason::SettingsField);
 
     LineSettings s;
     bool ok = false;
     s.baudRate = fields[0].toInt(&ok);
     if (!ok ||
         std::find(StandardRates.begin(), StandardRates.end(), s.baudRate) == StandardRates.end())
-        refuse(text, QStringLiteral("baudrate %1 wordt niet ondersteund").arg(fields[0]));
+        refuse(text, ErrorReason::BaudRate);
 
     const QString parity = fields[1].toUpper();
     if (parity == QLatin1String("N"))
@@ -49,11 +48,11 @@ LineSettings parseLineSettings(const QString &text)
     else if (parity == QLatin1String("S"))
         s.parity = LineSettings::Parity::Space;
     else
-        refuse(text, QStringLiteral("pariteit %1 is geen N, O, E, M of S").arg(fields[1]));
+        refuse(text, ErrorReason::Parity);
 
     s.dataBits = fields[2].toInt(&ok);
     if (!ok || s.dataBits < 5 || s.dataBits > 8)
-        refuse(text, QStringLiteral("%1 databits wordt niet ondersteund").arg(fields[2]));
+        refuse(text, ErrorReason::DataBits);
 
     if (fields[3] == QLatin1String("1"))
         s.stopBits = LineSettings::StopBits::One;
@@ -62,7 +61,7 @@ LineSettings parseLineSettings(const QString &text)
     else if (fields[3] == QLatin1String("2"))
         s.stopBits = LineSettings::StopBits::Two;
     else
-        refuse(text, QStringLiteral("%1 stopbits wordt niet ondersteund").arg(fields[3]));
+        refuse(text, ErrorReason::StopBits);
     return s;
 }
 

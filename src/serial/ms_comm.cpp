@@ -1,7 +1,5 @@
 #include "ms_comm.h"
 
-#include "serial_error.h"
-
 namespace dorq {
 
 MsComm::MsComm(PortMap ports, std::unique_ptr<SerialDevice> device, QObject *parent)
@@ -22,17 +20,16 @@ namespace {
 void requireNonNegative(const char *property, int value)
 {
     if (value < 0)
-        throw invalid(ErrorNumber::InvalidPropertyValue, {},
-                      QStringLiteral("Ongeldige %1 %2").arg(QLatin1String(property)).arg(value));
+        throw invalid(ErrorNumber::InvalidPropertyValue, ErrorReason::NegativeValue,
+                      QStringLiteral("%1 %2").arg(QLatin1String(property)).arg(value));
 }
 
 } // namespace
 
-void MsComm::refuseWhileOpen(const QString &what) const
+void MsComm::refuseWhileOpen(ErrorReason what) const
 {
     if (m_device->isOpen())
-        throw invalid(ErrorNumber::OperationWhileOpen, deviceName(),
-                      QStringLiteral("%1 kan niet terwijl %2 open is").arg(what, deviceName()));
+        throw invalid(ErrorNumber::OperationWhileOpen, what, {}, deviceName());
 }
 
 void MsComm::setPortOpen(bool open)
@@ -41,11 +38,11 @@ void MsComm::setPortOpen(bool open)
         m_device->close();
         return;
     }
-    refuseWhileOpen(QStringLiteral("Openen"));
+    refuseWhileOpen(ErrorReason::OpenWhileOpen);
     const QString name = m_ports.value(m_commPort);
     if (name.isEmpty())
-        throw invalid(ErrorNumber::InvalidPropertyValue, {},
-                      QStringLiteral("Geen apparaat opgegeven voor COM%1").arg(m_commPort));
+        throw invalid(ErrorNumber::InvalidPropertyValue, ErrorReason::NoDevice,
+                      QString::number(m_commPort));
     try {
         m_device->open({deviceName(), m_settings, m_dtr, m_rts});
     } catch (const SerialError &e) {
@@ -65,16 +62,16 @@ bool MsComm::portOpen() const
 
 void MsComm::setCommPort(int port)
 {
-    refuseWhileOpen(QStringLiteral("Poortnummer wijzigen"));
+    refuseWhileOpen(ErrorReason::PortWhileOpen);
     if (!m_ports.contains(port))
-        throw invalid(ErrorNumber::InvalidPortNumber, {},
-                      QStringLiteral("Ongeldig poortnummer %1").arg(port));
+        throw invalid(ErrorNumber::InvalidPortNumber, ErrorReason::PortNumber,
+                      QString::number(port));
     m_commPort = port;
 }
 
 void MsComm::setSettings(const QString &settings)
 {
-    refuseWhileOpen(QStringLiteral("Instellingen wijzigen"));
+    refuseWhileOpen(ErrorReason::SettingsWhileOpen);
     m_settings = parseLineSettings(settings);
     m_settingsText = settings;
 }
@@ -82,7 +79,6 @@ void MsComm::setSettings(const QString &settings)
 void MsComm::setInputLen(int length)
 {
     requireNonNegative("InputLen", length);
-    m_inputLen = length;
 }
 
 void MsComm::setDTREnable(bool on)
@@ -100,15 +96,25 @@ void MsComm::setRTSEnable(bool on)
 void MsComm::setRThreshold(int threshold)
 {
     requireNonNegative("RThreshold", threshold);
-    m_rThreshold = threshold;
 }
 
 void MsComm::setOutput(const QByteArray &bytes)
 {
     if (!m_device->isOpen())
-        throw invalid(ErrorNumber::PortNotOpen, deviceName(),
-                      QStringLiteral("Poort %1 is niet open").arg(deviceName()));
+        throw invalid(ErrorNumber::PortNotOpen, ErrorReason::PortNotOpen, {}, deviceName());
     m_device->write(bytes);
+}
+
+void selectPort(MsComm &comm, int port)
+{
+    comm.setPortOpen(false);
+    comm.setCommPort(port);
+    comm.setSettings(PlcSettings);
+    comm.setInputLen(1);
+    comm.setDTREnable(true);
+    comm.setRTSEnable(true);
+    comm.setRThreshold(1);
+    comm.setPortOpen(true);
 }
 
 } // namespace dorq

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "device_names.h"
 #include "line_settings.h"
 #include "serial_device.h"
+#include "system.h"
 
 #include <QObject>
 #include <QString>
@@ -10,8 +10,12 @@
 
 namespace dorq {
 
-// The serial port component of the window: a handful of properties, set in a fixed order,
-// that configure, open and write one serial line. Every failure throws SerialError.
+// The PLC's fixed line: 9600 baud, odd parity, 8 data bits, 1 stop bit.
+inline const QString PlcSettings = QStringLiteral("9600,O,8,1");
+
+// The serial port component: a handful of properties, set in a fixed order, that configure,
+// open and write one serial line, and the map of which device each port number opens.
+// Every failure throws SerialError.
 class MsComm : public QObject
 {
     Q_OBJECT
@@ -27,17 +31,17 @@ public:
     int commPort() const { return m_commPort; }
     virtual void setSettings(const QString &settings);
     QString settings() const { return m_settingsText; }
+    // Reception one character at a time: nothing is ever read, so only checked.
     virtual void setInputLen(int length);
-    int inputLen() const { return m_inputLen; }
     virtual void setDTREnable(bool on);
     virtual void setRTSEnable(bool on);
     virtual void setRThreshold(int threshold);
-    int rThreshold() const { return m_rThreshold; }
     virtual void setOutput(const QByteArray &bytes);
 
-    // Takes effect at the next open of that port.
+    // The device behind a port number, as named; it takes effect at the next open.
     void setPortDevice(int port, const QString &device) { m_ports[port] = device; }
-    // The full path of the device that CommPort selects, for messages and tooltips.
+    QString portDevice(int port) const { return m_ports.value(port); }
+    // The full path of the device, for messages and tooltips.
     QString deviceName() const { return deviceName(m_commPort); }
     QString deviceName(int port) const { return devicePath(m_ports.value(port)); }
 
@@ -46,17 +50,19 @@ signals:
     void portLost(const dorq::Error &error);
 
 private:
-    void refuseWhileOpen(const QString &what) const;
+    void refuseWhileOpen(ErrorReason what) const;
 
     PortMap m_ports;
     std::unique_ptr<SerialDevice> m_device;
     int m_commPort = 1;
     QString m_settingsText = QStringLiteral("9600,N,8,1");
     LineSettings m_settings;
-    int m_inputLen = 0;
-    int m_rThreshold = 0;
     bool m_dtr = false;
     bool m_rts = false;
 };
+
+// Closes, configures and opens port n, in the component's nine steps. A step that fails
+// throws and the later steps do not run; the port is then closed.
+void selectPort(MsComm &comm, int port);
 
 } // namespace dorq

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "line_settings.h"
-#include "serial_error.h"
+#include "error.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,12 +1,9 @@
 // The serial line on Linux: termios and a few ioctls, each step one system call with errno
 // passed on as it came. The system's own buffer is the only queue.
 #include "closing_ports_linux.h"
-#include "errno_error_linux.h"
-#include "own_terminal_linux.h"
 #include "port_holder_linux.h"
 #include "serial_device.h"
-#include "termios_line_linux.h"
-#include "tty_calls_linux.h"
+#include "tty_linux.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -31,11 +28,11 @@ SerialError failure(int error, ErrorStep step, const QString &device)
 
 // Every Error with a kind other than the errno's own, for the same number.
 SerialError failure(int error, ErrorStep step, const QString &device, ErrorKind kind,
-                    const QString &detail = {})
+                    ErrorReason reason = ErrorReason::None)
 {
     Error e = errnoError(error, step, device);
     e.kind = kind;
-    e.detail = detail;
+    e.reason = reason;
     return SerialError(std::move(e));
 }
 
@@ -78,7 +75,7 @@ public:
                 throw busy(m_name, flockHolder(path));
             if (error == EISDIR)
                 throw failure(error, ErrorStep::Open, m_name, ErrorKind::NotSerial,
-                              QStringLiteral("folder"));
+                              ErrorReason::Folder);
             throw failure(error, ErrorStep::Open, m_name);
         }
         termios tio{};
@@ -87,13 +84,13 @@ public:
         unsigned int ptyNumber = 0;
         if (::ioctl(fd.fd, TIOCGPTN, &ptyNumber) == 0)
             throw failure(ENOTTY, ErrorStep::Open, m_name, ErrorKind::NotSerial,
-                          QStringLiteral("ptmx"));
+                          ErrorReason::PtyMaster);
         takeExclusively(fd.fd, path);
         setLine(fd.fd, tio, request.settings);
         m_fd = fd.release();
         try {
-            setModemLine(TIOCM_DTR, request.dtr, "DTR");
-            setModemLine(TIOCM_RTS, request.rts, "RTS");
+            setModemLine(TIOCM_DTR, request.dtr, ErrorReason::Dtr);
+            setModemLine(TIOCM_RTS, request.rts, ErrorReason::Rts);
         } catch (...) {
             close();
             throw;
@@ -125,8 +122,8 @@ public:
     }
 
     bool isOpen() const override { return m_fd >= 0; }
-    void setDtr(bool on) override { setModemLine(TIOCM_DTR, on, "DTR"); }
-    void setRts(bool on) override { setModemLine(TIOCM_RTS, on, "RTS"); }
+    void setDtr(bool on) override { setModemLine(TIOCM_DTR, on, ErrorReason::Dtr); }
+    void setRts(bool on) override { setModemLine(TIOCM_RTS, on, ErrorReason::Rts); }
 
     void write(const QByteArray &bytes) override
     {
@@ -161,7 +158,7 @@ private:
             return; // open() says why
         if (isOwnTerminal(node.st_rdev))
             throw failure(ENOTTY, ErrorStep::Open, m_name, ErrorKind::NotSerial,
-                          QStringLiteral("tty"));
+                          ErrorReason::OwnTerminal);
         if (isStillClosing(node.st_rdev))
             throw failure(EBUSY, ErrorStep::Open, m_name, ErrorKind::StillClosing);
         const PortHolder held = lockFileHolder(QFileInfo(m_name).canonicalFilePath(), node.st_rdev);
@@ -227,7 +224,7 @@ private:
         return EAGAIN;
     }
 
-    void setModemLine(int line, bool on, const char *lineName)
+    void setModemLine(int line, bool on, ErrorReason lineName)
     {
         if (m_fd < 0)
             return; // applied at the next open
@@ -235,8 +232,7 @@ private:
         if (::ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0 || errno == ENOTTY ||
             errno == EINVAL)
             return;
-        throw failure(errno, ErrorStep::ModemLine, m_name, ErrorKind::Refused,
-                      QLatin1String(lineName));
+        throw failure(errno, ErrorStep::ModemLine, m_name, ErrorKind::Refused, lineName);
     }
 
     // Nothing is ever read: what the far end sends is dropped. The read side is also where

@@ -1,52 +1,33 @@
 #include "journal.h"
 
-#include "error_words.h"
-#include "journal_messages.h"
-#include "journal_place.h"
-
 #include <QCoreApplication>
 #include <QDateTime>
 
 namespace dorq {
 
-namespace {
-
-QString resultText(const PressResult &r)
+std::unique_ptr<Journal> Journal::toFile(const QString &path, Error *failure)
 {
-    switch (r.outcome) {
-    case PressResult::Outcome::Sent:
-        return QStringLiteral("sent");
-    case PressResult::Outcome::NoPort:
-        return QStringLiteral("no port");
-    case PressResult::Outcome::Failed:
-        break;
-    }
-    return QStringLiteral("error %1: %2").arg(r.error->number).arg(errorText(*r.error));
+    return toNativeFile(nativePath(path), failure);
 }
 
-} // namespace
-
-JournalOpenError::JournalOpenError(const JournalFailure &f)
-    : Failure(f.number, journalFailureText(f)), failure(f)
-{
-}
-
-std::unique_ptr<Journal> Journal::toFile(const QString &path)
-{
-    return toNativeFile(nativePath(path));
-}
-
-std::unique_ptr<Journal> Journal::toNativeFile(const QByteArray &path)
+std::unique_ptr<Journal> Journal::toNativeFile(const QByteArray &path, Error *failure)
 {
     std::unique_ptr<Journal> journal(new Journal(path, false));
-    if (!journal->fileFor(QDate::currentDate()))
-        throw JournalOpenError(journal->m_openFailure);
-    return journal;
+    if (journal->fileFor(QDate::currentDate()))
+        return journal;
+    if (failure)
+        *failure = journal->m_openFailure;
+    return nullptr;
 }
 
 std::unique_ptr<Journal> Journal::daily(const QString &directory)
 {
     return std::unique_ptr<Journal>(new Journal(nativePath(directory), true));
+}
+
+QString Journal::dailyName(const QDate &date)
+{
+    return date.toString(QStringLiteral("'journal-'yyyy-MM-dd'.csv'"));
 }
 
 Journal::Journal(QByteArray path, bool daily)
@@ -77,11 +58,12 @@ JournalFile *Journal::fileFor(const QDate &day)
     QByteArray path = m_path;
     if (m_daily) {
         QByteArray failedAt;
-        if (const int error = makeJournalFolder(m_path, failedAt)) {
-            m_openFailure = {JournalFailure::What::MakeFolder, error, systemText(error), failedAt};
+        if (const int error = makeFolders(m_path, failedAt)) {
+            m_openFailure =
+                journalError(ErrorStep::JournalFolder, ErrorKind::Other, error, failedAt);
             return nullptr;
         }
-        path = m_path + '/' + nativePath(dailyJournalName(day));
+        path = m_path + '/' + nativePath(dailyName(day));
     }
     auto file = JournalFile::open(path, *this, m_openFailure);
     if (!file)
@@ -95,13 +77,17 @@ JournalFile *Journal::fileFor(const QDate &day)
     return m_file.get();
 }
 
-void Journal::pressed(const PressResult &result)
-{
-    append({result.at, result.record, result.port, result.device, resultText(result)});
-}
-
 void Journal::append(const JournalRow &row)
 {
+    // A day gone by keeps nothing of the program's once its rows are done.
+    for (auto file = m_earlier.begin(); file != m_earlier.end();) {
+        if (!(*file)->ended()) {
+            ++file;
+            continue;
+        }
+        m_whole = (*file)->finish() && m_whole;
+        file = m_earlier.erase(file);
+    }
     ++m_seq;
     const auto seconds = std::chrono::floor<std::chrono::seconds>(row.at.time_since_epoch());
     JournalFile *file = fileFor(QDateTime::fromSecsSinceEpoch(seconds.count()).date());
@@ -110,9 +96,9 @@ void Journal::append(const JournalRow &row)
     file->append(csvRow(row, m_run, m_seq));
 }
 
-void Journal::failed(const JournalFailure &failure)
+void Journal::failed(const Error &failure)
 {
-    if (failure.what != JournalFailure::What::Replaced) {
+    if (failure.kind != ErrorKind::Replaced) {
         m_whole = false;
         if (std::exchange(m_failing, true))
             return;

@@ -1,9 +1,7 @@
 #pragma once
 
-#include "journal_failure.h"
 #include "journal_file.h"
 #include "journal_row.h"
-#include "failure.h"
 #include "press_result.h"
 
 #include <QDate>
@@ -14,35 +12,29 @@
 
 namespace dorq {
 
-// A journal that cannot be opened at the start: the program does not run.
-class JournalOpenError : public Failure
-{
-public:
-    explicit JournalOpenError(const JournalFailure &failure);
-    JournalFailure failure;
-};
-
 // Evidence of every press, sent or not: one CSV row per press appended to a file, handed
 // over before the press returns, written and synced where no press waits for the disk.
 class Journal : private JournalFileListener
 {
 public:
-    // Appends to `path`, created if missing; throws JournalOpenError when it cannot.
-    static std::unique_ptr<Journal> toFile(const QString &path);
+    // Appends to `path`, created if missing; null, with `failure` set, when it cannot.
+    static std::unique_ptr<Journal> toFile(const QString &path, Error *failure = nullptr);
     // The path as the system spells it, byte for byte.
-    static std::unique_ptr<Journal> toNativeFile(const QByteArray &path);
+    static std::unique_ptr<Journal> toNativeFile(const QByteArray &path, Error *failure = nullptr);
     // A file per day in `directory`, made when first needed.
     static std::unique_ptr<Journal> daily(const QString &directory);
+    // journal-2026-12-07.csv
+    static QString dailyName(const QDate &date);
 
     ~Journal() override; // finishes
 
     // Failures are told once, and again only after a row has gone through in between.
     // A file found deleted or replaced, and opened anew, is told each time.
-    using FailureHandler = std::function<void(const JournalFailure &)>;
+    using FailureHandler = std::function<void(const Error &)>;
     void onFailure(FailureHandler handler) { m_onFailure = std::move(handler); }
 
     void append(const JournalRow &row);
-    void pressed(const PressResult &result);
+    void pressed(const PressResult &result) { append(journalRow(result)); }
     // Waits for every row to be written and synced: true when none was lost.
     bool finish();
     QString runId() const { return m_run; }
@@ -50,7 +42,7 @@ public:
 private:
     Journal(QByteArray path, bool daily);
     JournalFile *fileFor(const QDate &day);
-    void failed(const JournalFailure &failure) override;
+    void failed(const Error &failure) override;
     void written() override { m_failing = false; }
 
     QByteArray m_path; // the file, or the folder of a daily journal
@@ -60,7 +52,7 @@ private:
     QDate m_day;
     std::unique_ptr<JournalFile> m_file;
     std::vector<std::unique_ptr<JournalFile>> m_earlier; // days gone by, still finishing
-    JournalFailure m_openFailure;
+    Error m_openFailure;
     bool m_failing = false;
     bool m_whole = true;
     FailureHandler m_onFailure;

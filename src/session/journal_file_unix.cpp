@@ -1,5 +1,4 @@
 #include "journal_file.h"
-#include "journal_place.h"
 #include "journal_writer_unix.h"
 
 #include <QSocketNotifier>
@@ -12,21 +11,22 @@ namespace dorq {
 
 namespace {
 
-JournalFailure::What whatOf(std::int32_t kind)
+// What the writer reported, as the journal's Error.
+Error reported(const WriterReport &r, const QByteArray &path)
 {
-    switch (kind) {
+    switch (r.kind) {
     case WriterReport::OpenFailed:
-        return JournalFailure::What::Open;
+        return journalError(ErrorStep::JournalOpen, ErrorKind::Other, r.number, path);
     case WriterReport::Untrusted:
-        return JournalFailure::What::UntrustedLink;
+        return journalError(ErrorStep::JournalOpen, ErrorKind::Untrusted, r.number, path);
     case WriterReport::NotAFile:
-        return JournalFailure::What::NotAFile;
+        return journalError(ErrorStep::JournalOpen, ErrorKind::NotAFile, 0, path);
     case WriterReport::SyncFailed:
-        return JournalFailure::What::Sync;
+        return journalError(ErrorStep::JournalSync, ErrorKind::Other, r.number, path);
     case WriterReport::Replaced:
-        return JournalFailure::What::Replaced;
+        return journalError(ErrorStep::JournalWrite, ErrorKind::Replaced, 0, path);
     }
-    return JournalFailure::What::Write;
+    return journalError(ErrorStep::JournalWrite, ErrorKind::Other, r.number, path);
 }
 
 // Rows go through a pipe to a writer process of their own: the press only hands its row
@@ -76,20 +76,34 @@ public:
             int status = 0;
             while (::waitpid(m_writer, &status, 0) < 0 && errno == EINTR) {
             }
-            m_whole = m_whole && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-            m_writer = 0;
-            readReports();
-            m_notifier.reset();
-            ::close(m_reports);
+            settle(status);
         }
         return m_whole;
+    }
+
+    bool ended() override
+    {
+        int status = 0;
+        if (m_writer > 0 && ::waitpid(m_writer, &status, WNOHANG) == m_writer)
+            settle(status);
+        return m_writer <= 0;
     }
 
 private:
     void fail(int number)
     {
         m_whole = false;
-        m_listener.failed({JournalFailure::What::Write, number, systemText(number), m_path});
+        m_listener.failed(journalError(ErrorStep::JournalWrite, ErrorKind::Other, number, m_path));
+    }
+
+    // The writer has ended: what it still said, and whether it lost a row.
+    void settle(int status)
+    {
+        m_whole = m_whole && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        m_writer = 0;
+        readReports();
+        m_notifier.reset();
+        ::close(m_reports);
     }
 
     void readReports()
@@ -102,7 +116,7 @@ private:
                 if (r.kind == WriterReport::RowWritten)
                     m_listener.written();
                 else
-                    m_listener.failed({whatOf(r.kind), r.number, systemText(r.number), m_path});
+                    m_listener.failed(reported(r, m_path));
             }
         }
         if (n == 0 && m_notifier) // the writer has ended
@@ -138,22 +152,22 @@ void closeBoth(int fds[2])
 } // namespace
 
 std::unique_ptr<JournalFile>
-JournalFile::open(const QByteArray &path, JournalFileListener &listener, JournalFailure &failure)
+JournalFile::open(const QByteArray &path, JournalFileListener &listener, Error &failure)
 {
     WriterReport why{};
     const int file = openJournalFd(path.constData(), why);
     if (file < 0) {
-        failure = {whatOf(why.kind), why.number, systemText(why.number), path};
+        failure = reported(why, path);
         return nullptr;
     }
     int rows[2], reports[2];
     if (::pipe2(rows, O_CLOEXEC) != 0) {
-        failure = {JournalFailure::What::Open, errno, systemText(errno), path};
+        failure = journalError(ErrorStep::JournalOpen, ErrorKind::Other, errno, path);
         ::close(file);
         return nullptr;
     }
     if (::pipe2(reports, O_CLOEXEC | O_NONBLOCK) != 0) {
-        failure = {JournalFailure::What::Open, errno, systemText(errno), path};
+        failure = journalError(ErrorStep::JournalOpen, ErrorKind::Other, errno, path);
         closeBoth(rows);
         ::close(file);
         return nullptr;
@@ -168,7 +182,7 @@ JournalFile::open(const QByteArray &path, JournalFileListener &listener, Journal
     ::close(reports[1]);
     ::close(file);
     if (writer < 0) {
-        failure = {JournalFailure::What::Open, forkError, systemText(forkError), path};
+        failure = journalError(ErrorStep::JournalOpen, ErrorKind::Other, forkError, path);
         ::close(rows[1]);
         ::close(reports[0]);
         return nullptr;

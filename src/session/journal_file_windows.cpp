@@ -1,5 +1,4 @@
 #include "journal_file.h"
-#include "journal_place.h"
 #include "journal_row.h"
 
 #include <QString>
@@ -56,7 +55,8 @@ public:
             ::UnlockFileEx(m_file, 0, MAXDWORD, MAXDWORD, &whole);
         if (error) {
             m_whole = false;
-            m_listener.failed({JournalFailure::What::Write, error, systemText(error), m_path});
+            m_listener.failed(
+                journalError(ErrorStep::JournalWrite, ErrorKind::Other, error, m_path));
             return;
         }
         int flushError = 0;
@@ -69,13 +69,14 @@ public:
         if (flushError) {
             m_whole = false;
             m_listener.failed(
-                {JournalFailure::What::Sync, flushError, systemText(flushError), m_path});
+                journalError(ErrorStep::JournalSync, ErrorKind::Other, flushError, m_path));
             return;
         }
         m_listener.written();
     }
 
     void closeInput() override {}
+    bool ended() override { return true; } // every row went before its press returned
 
     bool finish() override
     {
@@ -99,7 +100,7 @@ private:
         if (::GetFileType(m_file) != FILE_TYPE_DISK || !::GetFileSizeEx(m_file, &size))
             return {};
         if (size.QuadPart == 0)
-            return JournalHeader;
+            return QByteArray(JournalHeader);
         OVERLAPPED at = {};
         at.Offset = DWORD((size.QuadPart - 1) & 0xffffffff);
         at.OffsetHigh = DWORD(size.QuadPart >> 32);
@@ -142,7 +143,7 @@ private:
 } // namespace
 
 std::unique_ptr<JournalFile>
-JournalFile::open(const QByteArray &path, JournalFileListener &listener, JournalFailure &failure)
+JournalFile::open(const QByteArray &path, JournalFileListener &listener, Error &failure)
 {
     const QString name = QString::fromUtf8(path);
     const HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t *>(name.utf16()),
@@ -151,12 +152,12 @@ JournalFile::open(const QByteArray &path, JournalFileListener &listener, Journal
                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const int error = lastError();
-        failure = {JournalFailure::What::Open, error, systemText(error), path};
+        failure = journalError(ErrorStep::JournalOpen, ErrorKind::Other, error, path);
         return nullptr;
     }
     if (::GetFileType(file) == FILE_TYPE_PIPE) {
         ::CloseHandle(file);
-        failure = {JournalFailure::What::NotAFile, 0, QString(), path};
+        failure = journalError(ErrorStep::JournalOpen, ErrorKind::NotAFile, 0, path);
         return nullptr;
     }
     return std::make_unique<InProcessFile>(file, path, listener);

@@ -22,7 +22,58 @@ QByteArray isoTime(std::chrono::system_clock::time_point at)
         .toLatin1();
 }
 
+const char *kindCode(const Error &e)
+{
+    switch (e.kind) {
+    case ErrorKind::NotFound:
+        return "not-found";
+    case ErrorKind::Denied:
+        return "denied";
+    case ErrorKind::Busy:
+        return "busy";
+    case ErrorKind::StillClosing:
+        return "still-closing";
+    case ErrorKind::NotSerial:
+        return "not-serial";
+    case ErrorKind::NotTaken:
+        return e.taken > 0 ? "partly-taken" : "not-taken";
+    case ErrorKind::Lost:
+        return "lost";
+    case ErrorKind::Refused:
+        return "refused";
+    case ErrorKind::Invalid:
+        return "invalid";
+    case ErrorKind::NotAFile:
+    case ErrorKind::Untrusted:
+    case ErrorKind::Replaced:
+    case ErrorKind::Other:
+        break;
+    }
+    return "other";
+}
+
+QString resultText(const PressResult &r)
+{
+    switch (r.outcome) {
+    case PressResult::Outcome::Sent:
+        return QStringLiteral("sent");
+    case PressResult::Outcome::NoPort:
+        return QStringLiteral("no port");
+    case PressResult::Outcome::Failed:
+        break;
+    }
+    const Error &e = *r.error;
+    const QString code =
+        QStringLiteral("error %1 %2").arg(QLatin1String(kindCode(e))).arg(e.number);
+    return e.systemText.isEmpty() ? code : code + QStringLiteral(": ") + e.systemText;
+}
+
 } // namespace
+
+JournalRow journalRow(const PressResult &press)
+{
+    return {press.at, press.record, press.port, press.device, resultText(press)};
+}
 
 QByteArray csvField(const QString &text)
 {

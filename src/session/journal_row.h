@@ -1,5 +1,7 @@
 #pragma once
 
+#include "press_result.h"
+
 #include <QByteArray>
 #include <QString>
 #include <chrono>
@@ -14,10 +16,15 @@ struct JournalRow
     std::string record;                       // as on the wire, without CR LF
     int port = 0;                             // 0 when no port was open
     QString device;
-    QString result; // "sent", "no port", "error N: text"
+    QString result; // "sent", "no port", "error not-taken 11: Resource temporarily unavailable"
 };
 
-inline const QByteArray JournalHeader = "time,run,seq,channel,record,port,device,result\r\n";
+// A plain array, so that the journal's writer process can use it without constructing anything.
+inline constexpr char JournalHeader[] = "time,run,seq,channel,record,port,device,result\r\n";
+
+// The row of a press; its result is evidence a program can read: `sent`, `no port`, or
+// `error` with the kind of failure, the system's number and the system's own text.
+JournalRow journalRow(const PressResult &press);
 
 // RFC 4180: quoted when it holds a comma, a quote or a line break; quotes doubled.
 QByteArray csvField(const QString &text);

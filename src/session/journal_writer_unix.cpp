@@ -1,6 +1,7 @@
 #include "journal_writer_unix.h"
 
-#include "path_trust.h"
+#include "journal_row.h"
+#include "system.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -34,9 +35,8 @@ struct Writer
 
 // Room for a whole message behind the start of the next.
 char buffer[2 * (MaxJournalRow + 4)];
-// A plain array, so that no constructor of a shared constant is needed in the child.
-constexpr char Header[] = "time,run,seq,channel,record,port,device,result\r\n";
-constexpr std::size_t HeaderSize = sizeof Header - 1;
+constexpr const char *Header = JournalHeader;
+constexpr std::size_t HeaderSize = sizeof JournalHeader - 1;
 
 void tell(const Writer &w, WriterReport::Kind kind, int number)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial_error.h"
+#include "error.h"
 
 #include <QString>
 #include <chrono>
@@ -8,8 +8,6 @@
 #include <string>
 
 namespace dorq {
-
-inline const QString SelectPortWarning = QStringLiteral("Selecteer een comport !!!!");
 
 // What one press did, for the front end to show and the journal to keep.
 struct PressResult
@@ -26,10 +24,11 @@ struct PressResult
     std::chrono::system_clock::time_point at;
 };
 
-// What choosing COM1 or COM2 did: the status to show, or why no port is open now.
+// What choosing COM1 or COM2 (or a device for one) did: the port open now, 0 for none, or
+// why it could not be.
 struct SelectResult
 {
-    QString status;
+    int port = 0;
     std::optional<Error> error;
 };
 

@@ -1,10 +1,7 @@
 #include "session.h"
 
-#include "journal_messages.h"
-#include "port_selection.h"
 #include "pulse_record.h"
 
-#include <QDateTime>
 #include <algorithm>
 
 namespace dorq {
@@ -16,55 +13,45 @@ namespace {
 // every record; in step, the tick that sees a new second comes right after it. Timers may
 // fire a little early: the margin keeps such a tick in the new second, and the minimum
 // delay keeps it from being followed by a second tick in the same step.
-int msToNextTick(qint64 now)
+int msToNextTick(std::int64_t now)
 {
     const int delay = int(10 - (now - 2) % 10);
     return delay <= 2 ? delay + 10 : delay;
 }
 
-qint64 wallMs()
-{
-    return QDateTime::currentMSecsSinceEpoch();
-}
-
 // Steps of the timer, 2 ms past each 10 ms, in [from, to].
-qint64 stepsBetween(qint64 from, qint64 to)
+std::int64_t stepsBetween(std::int64_t from, std::int64_t to)
 {
-    const auto stepsUpTo = [](qint64 ms) { return (ms + 8) / 10; }; // those at or before ms
+    const auto stepsUpTo = [](std::int64_t ms) { return (ms + 8) / 10; }; // at or before ms
     return to < from ? 0 : stepsUpTo(to) - stepsUpTo(from - 1);
-}
-
-bool isSystemClock(const PulseClock::NowSource &now)
-{
-    const auto *function = now.target<LocalSecond (*)()>();
-    return function && *function == &systemNow;
 }
 
 } // namespace
 
 Session::Session(SessionOptions options, QObject *parent)
-    : QObject(parent), m_catchUp(isSystemClock(options.now)), m_clock(std::move(options.now)),
-      m_comm(std::move(options.ports),
-             options.device ? std::move(options.device) : makeSystemSerialDevice()),
+    : QObject(parent), m_wallMs(options.wallMs ? std::move(options.wallMs) : systemMs),
+      m_catchUp(!options.now),
+      m_clock(options.now ? std::move(options.now)
+                          : PulseClock::NowSource([wall = m_wallMs] { return localSecondAt(wall()); })),
+      m_devices(options.devices ? std::move(options.devices) : makeSystemSerialDevice),
+      m_comm(new MsComm(std::move(options.ports), m_devices(), this)),
       m_journal(std::move(options.journal)), m_timer(this)
 {
     if (m_journal)
-        m_journal->onFailure([this](const JournalFailure &failure) {
-            emit journalFailed(failure.number, journalFailureText(failure));
-        });
-    connect(&m_comm, &MsComm::portLost, this, &Session::portLost);
+        m_journal->onFailure([this](const Error &failure) { emit journalFailed(failure); });
+    connect(m_comm, &MsComm::portLost, this, &Session::portLost);
 
     m_timer.setObjectName(QStringLiteral("Timer1"));
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &Session::onTimer);
-    const qint64 now = wallMs();
+    const std::int64_t now = m_wallMs();
     schedule(now, msToNextTick(now));
 }
 
 Session::~Session()
 {
-    m_comm.setPortOpen(false); // before the journal goes, which syncs what it wrote
+    m_comm->setPortOpen(false); // before the journal goes, which syncs what it wrote
 }
 
 PressResult Session::press(int index)
@@ -72,11 +59,11 @@ PressResult Session::press(int index)
     takeDueTicks();
     PressResult result;
     result.record = buildRecord(std::to_string(index + 1), m_clock.read());
-    if (m_comm.portOpen()) {
-        result.port = m_comm.commPort();
-        result.device = m_comm.deviceName();
+    if (m_comm->portOpen()) {
+        result.port = m_comm->commPort();
+        result.device = m_comm->deviceName();
         try {
-            m_comm.setOutput(QByteArray::fromStdString(lineForm(result.record)));
+            m_comm->setOutput(QByteArray::fromStdString(lineForm(result.record)));
             result.outcome = PressResult::Outcome::Sent;
         } catch (const SerialError &e) {
             result.outcome = PressResult::Outcome::Failed;
@@ -84,7 +71,7 @@ PressResult Session::press(int index)
         }
     }
     result.at = std::chrono::system_clock::now();
-    result.portOpen = m_comm.portOpen();
+    result.portOpen = m_comm->portOpen();
     if (m_journal)
         m_journal->pressed(result);
     return result;
@@ -97,11 +84,36 @@ bool Session::finishJournal()
 
 SelectResult Session::selectPort(int port)
 {
-    SelectResult result;
     try {
-        result.status = dorq::selectPort(m_comm, port);
+        dorq::selectPort(*m_comm, port);
+        return {port, std::nullopt};
     } catch (const SerialError &e) {
-        result.error = e.error();
+        return {0, e.error()};
+    }
+}
+
+SelectResult Session::setDevice(int port, const QString &device)
+{
+    const QString earlier = m_comm->portDevice(port);
+    const bool wasOpen = openPort() == port;
+    m_comm->setPortDevice(port, device);
+    SelectResult result;
+    if (wasOpen) {
+        result = selectPort(port);
+    } else {
+        // On a line of its own, closed again at once: the open port stays as it is.
+        try {
+            MsComm trial({{port, device}}, m_devices());
+            dorq::selectPort(trial, port);
+        } catch (const SerialError &e) {
+            result.error = e.error();
+        }
+        result.port = openPort();
+    }
+    if (result.error) {
+        m_comm->setPortDevice(port, earlier);
+        if (wasOpen)
+            result.port = selectPort(port).port; // back where it was, where it still opens
     }
     return result;
 }
@@ -121,7 +133,7 @@ QString Session::clockText() const
 
 void Session::onTimer()
 {
-    const qint64 now = wallMs();
+    const std::int64_t now = m_wallMs();
     if (!m_catchUp || now < m_dueAt - 2) {
         counted(tick()); // a clock of the tests' own, or the wall clock was set back
         return schedule(now, msToNextTick(now));
@@ -140,7 +152,7 @@ void Session::counted(bool newSecond)
         emit ready();
 }
 
-void Session::schedule(qint64 now, int delay)
+void Session::schedule(std::int64_t now, int delay)
 {
     m_dueAt = now + delay;
     m_timer.start(delay);
@@ -150,28 +162,28 @@ void Session::takeDueTicks()
 {
     if (!m_catchUp || !m_timer.isActive())
         return; // tests that tick by hand take the timer off
-    if (const qint64 now = wallMs(); now >= m_dueAt)
+    if (const std::int64_t now = m_wallMs(); now >= m_dueAt)
         catchUp(now);
 }
 
 // Steps the timer missed, while input kept the event loop busy or the process was stopped,
 // still count, each in the second it fell in: a press then carries the count the clock
 // would have had, not one that stopped with the timer. The clock is read once; the other
-// steps of the current second are added to its count. Only the system's clock has the
+// steps of the current second are added to its count. Only a wall clock has the
 // milliseconds that say in which second a step fell.
-void Session::catchUp(qint64 now)
+void Session::catchUp(std::int64_t now)
 {
     counted(tick());
     // A second that turned during the read leaves unsure which one it saw: read again. A
     // read that finds the second the one before already saw counts no step of its own.
     int rereads = 0;
-    for (qint64 after; (after = wallMs()) / 1000 != now / 1000; now = after) {
+    for (std::int64_t after; (after = m_wallMs()) / 1000 != now / 1000; now = after) {
         const bool newSecond = tick();
         counted(newSecond);
         rereads += !newSecond;
     }
-    const qint64 missed = stepsBetween(std::max(m_dueAt, now - now % 1000), now);
-    m_clock.addTicks(int(std::clamp<qint64>(missed - 1, 0, 100)) - rereads);
+    const std::int64_t missed = stepsBetween(std::max(m_dueAt, now - now % 1000), now);
+    m_clock.addTicks(int(std::clamp<std::int64_t>(missed - 1, 0, 100)) - rereads);
     schedule(now, int(10 - (now - 2) % 10)); // every step up to now is counted
 }
 

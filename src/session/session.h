@@ -4,10 +4,10 @@
 #include "ms_comm.h"
 #include "press_result.h"
 #include "pulse_clock.h"
-#include "serial_error.h"
 
 #include <QObject>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 namespace dorq {
@@ -15,9 +15,14 @@ namespace dorq {
 struct SessionOptions
 {
     PortMap ports = defaultPortMap();
-    PulseClock::NowSource now = systemNow;
-    std::unique_ptr<SerialDevice> device; // the system's serial device when empty
-    std::unique_ptr<Journal> journal;     // none when empty
+    // The wall clock in ms since 1970; the system's when empty. The pulse clock takes its
+    // second from it, and timer steps missed under load are counted by it.
+    std::function<std::int64_t()> wallMs;
+    // A clock of the tests' own, ticked by hand: only the ticks delivered count.
+    PulseClock::NowSource now;
+    // Makes the serial line, and lines to try a device on; the system's when empty.
+    std::function<std::unique_ptr<SerialDevice>()> devices;
+    std::unique_ptr<Journal> journal; // none when empty
 };
 
 // One run of the tool, whichever front end shows it: the pulse clock on its 10 ms timer, the
@@ -30,17 +35,27 @@ public:
     explicit Session(SessionOptions options, QObject *parent = nullptr);
     ~Session() override;
 
-    // Index 0 to 7: "Kanaal 1" to "Kanaal 8". Logged and journaled whatever became of it.
+    // Index 0 to 7: "Kanaal 1" to "Kanaal 8". Journaled whatever became of it.
     PressResult press(int index);
     SelectResult selectPort(int port);
+    // Points the port at another device, once the device has opened: the open port moves
+    // there at once, another is tried and closed again. On failure the earlier device stays,
+    // and an open port is opened there again.
+    SelectResult setDevice(int port, const QString &device);
+    // Points it there untried, as the user insists (an adapter not plugged in yet).
+    void keepDevice(int port, const QString &device) { m_comm->setPortDevice(port, device); }
+    void closePort() { m_comm->setPortOpen(false); }
+    // The open port, 0 for none.
+    int openPort() const { return m_comm->portOpen() ? m_comm->commPort() : 0; }
+    QString portDevice(int port) const { return m_comm->portDevice(port); } // as named
+    QString devicePath(int port) const { return m_comm->deviceName(port); } // in full
+
     // Waits for the journal's rows to reach the disk: false when any was lost.
     bool finishJournal();
 
     // One tick of the clock, as its timer gives them: true when a new second began.
     bool tick();
     QString clockText() const;
-
-    MsComm &comm() { return m_comm; }
     // True once the clock has seen a second begin: from then on every tick field counts
     // from the start of its second.
     bool isReady() const { return m_secondsBegun >= 2; }
@@ -50,22 +65,25 @@ signals:
     void clockTextChanged(const QString &text);
     // The open port failed between events; it is closed.
     void portLost(const dorq::Error &error);
-    // A journal row could not be written; told once until a row goes through again.
-    void journalFailed(int number, const QString &text);
+    // A journal row could not be written, told once until a row goes through again; or the
+    // file was replaced (kind Replaced), told each time.
+    void journalFailed(const dorq::Error &error);
 
 private:
     void onTimer();
     void counted(bool newSecond);
-    void schedule(qint64 now, int delay);
+    void schedule(std::int64_t now, int delay);
     void takeDueTicks();
-    void catchUp(qint64 now);
+    void catchUp(std::int64_t now);
 
-    bool m_catchUp; // the clock is the system's
+    std::function<std::int64_t()> m_wallMs;
+    bool m_catchUp; // the clock reads the wall clock, which says which steps were missed
     PulseClock m_clock;
-    MsComm m_comm;
+    std::function<std::unique_ptr<SerialDevice>()> m_devices;
+    MsComm *m_comm; // a child, "MSComm1", found like the window's controls
     std::unique_ptr<Journal> m_journal;
     QTimer m_timer;
-    qint64 m_dueAt = 0; // the next tick's moment on the wall clock, in ms
+    std::int64_t m_dueAt = 0; // the next tick's moment on the wall clock, in ms
     int m_secondsBegun = 0;
 };
 

@@ -1,8 +1,9 @@
 #include "log_actions.h"
 
-#include "error_reporter.h"
+#include "form.h"
 #include "pulse_log_model.h"
-#include "window_platform.h"
+#include "system.h"
+#include "words.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,13 +17,16 @@
 
 namespace dorq {
 
-std::optional<SaveFailure> saveLog(const PulseLogModel &log, const QString &path)
+std::optional<Error> saveLog(const PulseLogModel &log, const QString &path)
 {
     QSaveFile file(path);
     const auto failed = [&] {
-        return SaveFailure{
-            lastFileError(),
-            QStringLiteral("Kan het log niet opslaan als %1: %2").arg(path, file.errorString())};
+        Error e;
+        e.step = ErrorStep::LogSave;
+        e.number = lastFileError();
+        e.systemText = systemText(e.number);
+        e.path = path;
+        return e;
     };
     clearFileError();
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
@@ -78,7 +82,7 @@ void LogActions::saveAs()
     if (path.isEmpty())
         return;
     if (const auto failure = saveLog(m_log, path))
-        m_reporter.report(failure->number, failure->text);
+        m_reporter.report(failure->number, errorText(*failure));
 }
 
 } // namespace dorq

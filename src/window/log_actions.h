@@ -1,5 +1,7 @@
 #pragma once
 
+#include "error.h"
+
 #include <QObject>
 #include <QString>
 #include <optional>
@@ -11,14 +13,8 @@ namespace dorq {
 class ErrorReporter;
 class PulseLogModel;
 
-struct SaveFailure
-{
-    int number; // the system's
-    QString text;
-};
-
 // Writes the whole log as shown, newest first, to `path`: all of it or, on failure, nothing.
-std::optional<SaveFailure> saveLog(const PulseLogModel &log, const QString &path);
+std::optional<Error> saveLog(const PulseLogModel &log, const QString &path);
 
 // The log's copy and save: its context menu, Ctrl+C, Ctrl+A and "Log opslaan als..." (Ctrl+S).
 class LogActions : public QObject

@@ -1,9 +1,8 @@
 #include "port_menu.h"
 
-#include "ms_comm.h"
-#include "port_choice.h"
-#include "port_list.h"
-#include "window_platform.h"
+#include "form.h"
+#include "session.h"
+#include "words.h"
 
 #include <QFileInfo>
 #include <QInputDialog>
@@ -13,9 +12,31 @@
 
 namespace dorq {
 
-PortMenu::PortMenu(PortChoice &ports, MsComm &comm, const std::array<QRadioButton *, 2> &options,
-                   QObject *parent)
-    : QObject(parent), m_ports(ports), m_comm(comm), m_options(options)
+namespace {
+
+// The path and what the system knows of the device: "/dev/serial/by-id/usb-FTDI-if00
+// (ttyUSB0): FT232R USB UART, FTDI, serienummer A50285BI".
+QString portLabel(const SystemPort &port)
+{
+    QStringList known;
+    for (const QString &fact : {port.description, port.manufacturer})
+        if (!fact.isEmpty() && !known.contains(fact))
+            known << fact;
+    if (!port.serialNumber.isEmpty())
+        known << QStringLiteral("serienummer %1").arg(port.serialNumber);
+    QString label = port.path;
+    if (!port.portName.isEmpty())
+        label += QStringLiteral(" (%1)").arg(port.portName);
+    if (!known.isEmpty())
+        label += QStringLiteral(": ") + known.join(QStringLiteral(", "));
+    return label;
+}
+
+} // namespace
+
+PortMenu::PortMenu(Session &session, ErrorReporter &reporter,
+                   const std::array<QRadioButton *, 2> &options, QObject *parent)
+    : QObject(parent), m_session(session), m_reporter(reporter), m_options(options)
 {
     for (int n = 1; n <= 2; ++n) {
         QRadioButton *button = option(n);
@@ -33,11 +54,11 @@ PortMenu::PortMenu(PortChoice &ports, MsComm &comm, const std::array<QRadioButto
 
 void PortMenu::show(int port, const QPoint &where)
 {
-    const QString current = QFileInfo(devicePath(m_ports.device(port))).canonicalFilePath();
+    const QString current = QFileInfo(m_session.devicePath(port)).canonicalFilePath();
     QMenu menu(option(port));
     const QList<SystemPort> ports = systemPorts();
     for (const SystemPort &system : ports) {
-        QAction *action = menu.addAction(system.label);
+        QAction *action = menu.addAction(portLabel(system));
         action->setCheckable(true);
         action->setChecked(!current.isEmpty() &&
                            QFileInfo(system.path).canonicalFilePath() == current);
@@ -49,10 +70,10 @@ void PortMenu::show(int port, const QPoint &where)
     menu.addSeparator();
     connect(menu.addAction(QStringLiteral("Ander apparaat...")), &QAction::triggered, this,
             [this, port] { askForDevice(port); });
-    const QString standard = PortChoice::defaultDevice(port);
+    const QString standard = defaultPortMap().value(port);
     QAction *reset = menu.addAction(QStringLiteral("Standaard (%1)").arg(standard));
     reset->setCheckable(true);
-    reset->setChecked(m_ports.device(port) == standard);
+    reset->setChecked(m_session.portDevice(port) == standard);
     connect(reset, &QAction::triggered, this, [this, port] { choose(port, {}); });
     menu.exec(where);
 }
@@ -64,8 +85,8 @@ void PortMenu::askForDevice(int port)
         QInputDialog::getText(option(port)->window(),
                               QStringLiteral("Ander apparaat voor COM%1").arg(port),
                               QStringLiteral("Pad van het apparaat, bijvoorbeeld %1:")
-                                  .arg(otherDeviceExamples()),
-                              QLineEdit::Normal, m_ports.device(port))
+                                  .arg(exampleDevices().join(QStringLiteral(" of "))),
+                              QLineEdit::Normal, m_session.portDevice(port))
             .trimmed();
     if (!path.isEmpty())
         choose(port, path);
@@ -73,24 +94,40 @@ void PortMenu::askForDevice(int port)
 
 void PortMenu::choose(int port, const QString &device)
 {
-    if (device.isEmpty())
-        m_ports.reset(port);
-    else
-        m_ports.choose(port, device);
-    if (const auto problem = m_ports.takeProblem())
-        emit choiceNotKept(problem->number, problem->text);
-    m_comm.setPortDevice(port, m_ports.device(port));
+    const bool wasOpen = m_session.openPort() == port;
+    const QString earlier = m_session.portDevice(port);
+    if (device.isEmpty()) {
+        // The default is what the program uses anyway: kept whether or not it opens here.
+        m_session.keepDevice(port, defaultPortMap().value(port));
+        if (wasOpen)
+            emit reselected(m_session.selectPort(port));
+    } else if (const SelectResult result = m_session.setDevice(port, device); !result.error) {
+        if (wasOpen)
+            emit reselected(result);
+    } else {
+        if (wasOpen)
+            emit reselected({result.port, std::nullopt}); // the box below says why
+        const QString text =
+            errorMessage(*result.error, FrontEnd::Window) +
+            QStringLiteral("\n\nCOM%1 blijft %2.").arg(port).arg(devicePath(earlier));
+        if (!m_reporter.offerToKeep(result.error->number, text)) {
+            updateToolTip(port);
+            return;
+        }
+        m_session.keepDevice(port, device);
+    }
     updateToolTip(port);
-    // As a click on its option would.
-    if (m_comm.portOpen() && m_comm.commPort() == port)
-        option(port)->click();
+    if (const auto problem = m_memory.remember(port, device)) {
+        writeStandardError(QStringLiteral("dorq-pulse: %1\n").arg(errorText(*problem)));
+        m_reporter.report(problem->number, errorText(*problem));
+    }
 }
 
 void PortMenu::updateToolTip(int port)
 {
     option(port)->setToolTip(QStringLiteral("%1\nRechtsklik (of Shift+F10) kiest een ander "
                                             "apparaat.")
-                                 .arg(m_comm.deviceName(port)));
+                                 .arg(m_session.devicePath(port)));
 }
 
 } // namespace dorq

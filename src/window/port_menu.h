@@ -1,5 +1,8 @@
 #pragma once
 
+#include "port_memory.h"
+#include "press_result.h"
+
 #include <QObject>
 #include <array>
 
@@ -8,8 +11,8 @@ class QRadioButton;
 
 namespace dorq {
 
-class MsComm;
-class PortChoice;
+class ErrorReporter;
+class Session;
 
 // The device behind COM1 and COM2, chosen on the option itself (right click, the menu key or
 // Shift+F10), since the layout has no room for more controls: the system's serial ports,
@@ -18,16 +21,17 @@ class PortMenu : public QObject
 {
     Q_OBJECT
 public:
-    PortMenu(PortChoice &ports, MsComm &comm, const std::array<QRadioButton *, 2> &options,
-             QObject *parent);
+    PortMenu(Session &session, ErrorReporter &reporter,
+             const std::array<QRadioButton *, 2> &options, QObject *parent);
 
-    // Points COM`port` at `device` (the default when empty) and keeps that choice; the open
-    // port moves there at once.
+    // Points COM`port` at `device` (the default when empty) once it has opened there, and
+    // keeps that choice for later starts; the open port moves there at once. A device that
+    // does not open is kept only when the operator insists.
     void choose(int port, const QString &device);
 
 signals:
-    // The choice holds for this run only: the settings could not keep it. Once per run.
-    void choiceNotKept(int number, const QString &text);
+    // The open port was closed and opened again on its new device, or failed to.
+    void reselected(const dorq::SelectResult &result);
 
 private:
     void show(int port, const QPoint &where);
@@ -35,9 +39,10 @@ private:
     void updateToolTip(int port);
     QRadioButton *option(int port) const { return m_options[std::size_t(port - 1)]; }
 
-    PortChoice &m_ports;
-    MsComm &m_comm;
+    Session &m_session;
+    ErrorReporter &m_reporter;
     std::array<QRadioButton *, 2> m_options;
+    PortMemory m_memory;
 };
 
 } // namespace dorq

@@ -1,8 +1,6 @@
 // Opens a port the way the tool does and holds it until killed, so that tests can leave a
 // line behind exactly as a killed instance of the tool would.
 #include "ms_comm.h"
-#include "port_selection.h"
-#include "serial_error.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -16,7 +14,9 @@ int main(int argc, char **argv)
     try {
         dorq::selectPort(comm, 1);
     } catch (const dorq::SerialError &e) {
-        std::fprintf(stderr, "%d %s\n", e.number(), qPrintable(e.error().detail));
+        // The reason why it is no serial line, where there is one.
+        const char *why = e.error().reason == dorq::ErrorReason::OwnTerminal ? " tty" : "";
+        std::fprintf(stderr, "%d%s\n", e.number(), why);
         return 1;
     }
     std::puts("open");

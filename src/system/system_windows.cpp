@@ -1,0 +1,124 @@
+#include "system.h"
+
+#include <QSerialPortInfo>
+#include <QStandardPaths>
+#include <algorithm>
+#include <cstdio>
+#include <windows.h>
+
+namespace dorq {
+
+Platform platform()
+{
+    return Platform::Windows;
+}
+
+std::tm toLocalTime(std::time_t t)
+{
+    std::tm local{};
+    ::localtime_s(&local, &t);
+    return local;
+}
+
+QString systemText(int number)
+{
+    if (number == 0)
+        return {};
+    wchar_t *text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, DWORD(number), 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    const QString words = QString::fromWCharArray(text, int(length)).trimmed();
+    ::LocalFree(text);
+    return words.isEmpty() ? QStringLiteral("Windows %1").arg(number) : words;
+}
+
+int lastFileError()
+{
+    const DWORD error = ::GetLastError();
+    return error ? int(error) : ERROR_GEN_FAILURE;
+}
+
+void clearFileError()
+{
+    ::SetLastError(0);
+}
+
+QByteArray nativePath(const QString &path)
+{
+    return path.toUtf8();
+}
+
+QString displayPath(const QByteArray &path)
+{
+    return QString::fromUtf8(path);
+}
+
+void writeStandardError(const QString &lines)
+{
+    const QByteArray bytes = lines.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+PortMap defaultPortMap()
+{
+    return {{1, QStringLiteral("COM1")}, {2, QStringLiteral("COM2")}};
+}
+
+QStringList exampleDevices()
+{
+    return {QStringLiteral("COM5"), QStringLiteral("\\\\.\\COM10")};
+}
+
+QString devicePath(const QString &name)
+{
+    return name;
+}
+
+QString fileMeantBy(const QString &)
+{
+    return {};
+}
+
+QList<SystemPort> systemPorts()
+{
+    // "COM3" is how Windows users and programs name a port.
+    QList<SystemPort> ports;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        ports << SystemPort{info.portName(), {}, info.description(), info.manufacturer(),
+                            info.serialNumber()};
+    return ports;
+}
+
+QString defaultJournalFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
+int makeFolders(const QByteArray &folder, QByteArray &failedAt)
+{
+    const QString name = QString::fromUtf8(folder);
+    if (name.isEmpty() || ::GetFileAttributesW(reinterpret_cast<const wchar_t *>(name.utf16())) !=
+                              INVALID_FILE_ATTRIBUTES)
+        return 0;
+    const qsizetype slash = std::max(folder.lastIndexOf('/'), folder.lastIndexOf('\\'));
+    if (slash > 0) {
+        if (const int error = makeFolders(folder.left(slash), failedAt))
+            return error;
+    }
+    if (::CreateDirectoryW(reinterpret_cast<const wchar_t *>(name.utf16()), nullptr) ||
+        ::GetLastError() == ERROR_ALREADY_EXISTS)
+        return 0;
+    failedAt = folder;
+    return int(::GetLastError());
+}
+
+// Windows has no root whose rights a planted link could borrow in this way: an
+// administrator's programs follow the access rules of each file.
+PathTrust pathTrust(const char *) noexcept
+{
+    return PathTrust::Follow;
+}
+
+} // namespace dorq

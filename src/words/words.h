@@ -1,0 +1,27 @@
+#pragma once
+
+#include "error.h"
+
+#include <QString>
+
+// The program's words for people, in Dutch, made from values: shared by both front ends,
+// each of which adds advice in its own terms.
+namespace dorq {
+
+enum class FrontEnd { Window, Console };
+
+inline const QString SelectPortWarning = QStringLiteral("Selecteer een comport !!!!");
+
+// "PLC op COM1 9600,O,8,1"
+QString portStatus(int port);
+
+// What failed on which device or file, with the system's own words for why:
+// "Kan /dev/ttyUSB0 niet openen: Permission denied". For a journal replaced, what happened.
+QString errorText(const Error &error);
+// What to do about it, in the front end's terms and the platform's; empty where the
+// operator can do nothing about it.
+QString adviceFor(const Error &error, FrontEnd frontEnd);
+// Both, as a message box or standard error shows them: the text, a blank line, the advice.
+QString errorMessage(const Error &error, FrontEnd frontEnd);
+
+} // namespace dorq

@@ -17,12 +17,20 @@ public:
     QStringList calls;
     QByteArray written;
     QString failOn; // "open", "write", ... throws SerialError instead, with "kapot" as its text
+    const QStringList *missing = nullptr; // devices that are not there
     bool open_ = false;
     QString name;
 
     void open(const DeviceRequest &r) override
     {
         name = r.name;
+        if (missing && missing->contains(r.name)) {
+            Error e;
+            e.kind = ErrorKind::NotFound;
+            e.number = 2;
+            e.path = r.name;
+            throw SerialError(e);
+        }
         record(
             QStringLiteral("open"),
             QStringLiteral("open %1 %2 %3").arg(r.name, r.dtr ? "dtr" : "-", r.rts ? "rts" : "-"));

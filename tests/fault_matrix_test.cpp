@@ -12,8 +12,8 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
-#include <optional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -362,7 +362,8 @@ TEST(Faults, AFarEndThatStopsReadingLosesNoLineReportedSentAndNoCloseWaits)
             if (i < sent)
                 ASSERT_EQ(rows[i][7], "sent");
             else
-                ASSERT_EQ(rows[i][7], "error not-taken 11: " + QString::fromLocal8Bit(std::strerror(EAGAIN)));
+                ASSERT_EQ(rows[i][7],
+                          "error not-taken 11: " + QString::fromLocal8Bit(std::strerror(EAGAIN)));
         }
     }
 }

@@ -5,6 +5,7 @@
 #include "program_options.h"
 #include "support/csv.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -62,7 +63,7 @@ TEST(Journal, GivesEveryFileItsHeaderAndEveryRowALineOfItsOwn)
     const struct
     {
         const char *what;
-        QByteArray found; // null: no file
+        QByteArray found;  // null: no file
         QByteArray before; // what stands before the new row
     } rows[] = {
         {"no file", {}, JournalHeader},
@@ -156,6 +157,46 @@ TEST(Journal, AFileDeletedOrReplacedIsOpenedAnewAtItsPathAndToldOnce)
                                       csvRow(Row, journal->runId(), 2) +
                                       csvRow(Row, journal->runId(), 3));
     }
+}
+
+// Children of this process that have ended and were not waited for.
+static int zombies()
+{
+    int count = 0;
+    for (const QString &task :
+         QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children("/proc/self/task/" + task + "/children");
+        children.open(QIODevice::ReadOnly);
+        for (const QByteArray &pid : children.readAll().simplified().split(' ')) {
+            QFile stat("/proc/" + pid + "/stat");
+            if (!pid.isEmpty() && stat.open(QIODevice::ReadOnly)) {
+                const QByteArray line = stat.readAll();
+                count += line.mid(line.lastIndexOf(')') + 2, 1) == "Z";
+            }
+        }
+    }
+    return count;
+}
+
+TEST(Journal, ADayGoneByKeepsNoWriterOnceItsRowsAreDone)
+{
+    QTemporaryDir dir;
+    const auto journal = Journal::daily(dir.filePath("j"));
+    JournalRow yesterday = Row;
+    yesterday.at -= std::chrono::hours(24);
+    journal->append(yesterday);
+    journal->append(Row); // the day turns: yesterday's writer has had its last row
+    ASSERT_TRUE(QTest::qWaitFor([] { return zombies() == 1; }, 5000)) << "it ended";
+    journal->append(Row);
+    EXPECT_EQ(zombies(), 0) << "and was waited for at the next row";
+    EXPECT_TRUE(journal->finish());
+    EXPECT_EQ(readCsv(QDir(dir.filePath("j"))
+                          .filePath(Journal::dailyName(
+                              QDateTime::fromSecsSinceEpoch(
+                                  std::chrono::system_clock::to_time_t(yesterday.at))
+                                  .date())))
+                  .size(),
+              1);
 }
 
 // Needs root: only root may mount the small tmpfs that fills up.

@@ -37,10 +37,12 @@ struct SessionRig
         // The session's own line first, then lines to try devices on, failing like it.
         options.devices = [this] {
             auto fake = std::make_unique<RecordingDevice>();
+            fake->missing = &missing;
             if (device)
                 fake->failOn = device->failOn;
             else
                 device = fake.get();
+            ++devices;
             return fake;
         };
         options.journal = std::move(journal);
@@ -56,7 +58,9 @@ struct SessionRig
     }
 
     LocalSecond now = localSecond(2026, 12, 7, 10, 20, 30);
-    RecordingDevice *device = nullptr;
+    RecordingDevice *device = nullptr; // the session's own line
+    int devices = 0;                   // lines made, the session's own and those to try on
+    QStringList missing;
     QStringList reports;
     std::unique_ptr<Session> session;
 };
@@ -100,6 +104,38 @@ TEST(Session, APressReturnsWhatBecameOfItsRecord)
     EXPECT_EQ(refused.error->path, "/dev/ttyUSB1");
     EXPECT_EQ(r.session->openPort(), 0) << "the first step closed COM1";
     EXPECT_THROW(r.session->press(8), std::invalid_argument);
+}
+
+TEST(Session, ADeviceIsKeptForAPortOnlyWhereItOpens)
+{
+    const struct
+    {
+        const char *what;
+        int openBefore;     // the port open when COM1's device is chosen
+        const char *device; // chosen for COM1
+        const char *keeps;  // COM1's device afterwards
+        int openAfter;
+        bool fails;
+    } rows[] = {
+        {"the open port moves", 1, "/dev/ttyACM0", "/dev/ttyACM0", 1, false},
+        {"the open port stays where it was", 1, "/dev/gone", "/dev/ttyUSB0", 1, true},
+        {"tried beside the open port", 2, "/dev/ttyACM0", "/dev/ttyACM0", 2, false},
+        {"tried while none is open", 0, "/dev/gone", "/dev/ttyUSB0", 0, true},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        SessionRig r;
+        r.missing = {"/dev/gone"};
+        if (row.openBefore) {
+            ASSERT_FALSE(r.session->selectPort(row.openBefore).error);
+        }
+        const SelectResult result = r.session->setDevice(1, row.device);
+        EXPECT_EQ(bool(result.error), row.fails);
+        EXPECT_EQ(result.port, row.openAfter);
+        EXPECT_EQ(r.session->openPort(), row.openAfter);
+        EXPECT_EQ(r.session->portDevice(1), row.keeps);
+        EXPECT_EQ(r.devices, row.openBefore == 1 ? 1 : 2) << "tried on a line of its own";
+    }
 }
 
 TEST(ErrorWords, SayWhatFailedAndWhatToDoInTheFrontEndsOwnTerms)
@@ -247,6 +283,39 @@ TEST(Journal, WritesOneRowPerPressWithTheTimeTheLineWent)
     EXPECT_EQ(rows[2][7], "error not-found 2: kapot") << "evidence, not prose";
     for (const QStringList &row : rows)
         EXPECT_EQ(row[1], rows[0][1]) << "one run";
+}
+
+TEST(Journal, ItsResultIsEvidenceAProgramCanRead)
+{
+    const auto press = [](PressResult::Outcome outcome, ErrorKind kind = {}, int number = 0,
+                          const char *text = "", int taken = 0) {
+        PressResult r;
+        r.outcome = outcome;
+        if (outcome == PressResult::Outcome::Failed) {
+            Error e;
+            e.kind = kind, e.number = number, e.systemText = text, e.taken = taken;
+            e.path = "/dev/ttyUSB0";
+            r.error = e;
+        }
+        return r;
+    };
+    using O = PressResult::Outcome;
+    using K = ErrorKind;
+    const std::pair<PressResult, const char *> rows[] = {
+        {press(O::Sent), "sent"},
+        {press(O::NoPort), "no port"},
+        {press(O::Failed, K::NotTaken, 11, "Resource temporarily unavailable"),
+         "error not-taken 11: Resource temporarily unavailable"},
+        {press(O::Failed, K::NotTaken, 11, "Resource temporarily unavailable", 5),
+         "error partly-taken 11: Resource temporarily unavailable"},
+        {press(O::Failed, K::Lost, 5, "Input/output error"), "error lost 5: Input/output error"},
+        {press(O::Failed, K::NotTaken, 258, "The wait operation timed out."),
+         "error not-taken 258: The wait operation timed out."},
+        {press(O::Failed, K::Invalid, 8012), "error invalid 8012"},
+        {press(O::Failed, K::Other, 71, "Protocol error"), "error other 71: Protocol error"},
+    };
+    for (const auto &[result, expected] : rows)
+        EXPECT_EQ(journalRow(result).result, expected);
 }
 
 TEST(Journal, DailyFilesGetAHeaderAndFailuresAreToldOnce)

@@ -84,6 +84,8 @@ TEST_F(WindowTest, EveryControlStandsWhereTheLayoutPutsIt)
             EXPECT_EQ(widget->property(property).toString(), QString::fromUtf8(entry.text));
         }
     }
+    EXPECT_NE(window->findChild<QObject *>("MSComm1"), nullptr) << "the component";
+    EXPECT_NE(window->findChild<QTimer *>("Timer1"), nullptr);
     // Spot checks in pixels, independent of the table.
     EXPECT_EQ(window->channelButton(7)->geometry(), QRect(120, 248, 105, 25));
     EXPECT_EQ(control<QWidget>("Label4")->geometry(), QRect(152, 184, 97, 25));
@@ -300,7 +302,11 @@ TEST_F(WindowTest, ADeviceChosenFromTheMenuIsUsedAtOnceAndRemembered)
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     choose(1);
+    int asked = 0;
     const auto chooseOther = [&](const QString &path) {
+        // The menu key reaches the option only while its window has the keyboard.
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
         whenShown<QMenu>([](QMenu *menu) {
             QStringList items;
             for (QAction *action : menu->actions()) {
@@ -311,14 +317,17 @@ TEST_F(WindowTest, ADeviceChosenFromTheMenuIsUsedAtOnceAndRemembered)
             EXPECT_TRUE(items.contains("Standaard (/dev/ttyS0)")) << qPrintable(items.join('|'));
             QTest::keyClick(menu, Qt::Key_Return);
         });
-        whenShown<QInputDialog>([path](QInputDialog *dialog) {
+        whenShown<QInputDialog>([path, &asked](QInputDialog *dialog) {
             EXPECT_TRUE(dialog->labelText().contains("/dev/ttyUSB0 of /dev/pts/3"))
                 << "this system's own names";
             dialog->setTextValue(path);
             dialog->accept();
+            ++asked;
         });
         option(1)->setFocus();
+        const int before = asked;
         QTest::keyClick(option(1), Qt::Key_F10, Qt::ShiftModifier);
+        ASSERT_EQ(asked, before + 1) << "the menu and the dialog came up";
     };
     QTemporaryDir dir; // a name with capitals, as COM9 on Windows, is kept as typed
     const QString typed = dir.filePath("Kabel-COM9");
@@ -333,6 +342,26 @@ TEST_F(WindowTest, ADeviceChosenFromTheMenuIsUsedAtOnceAndRemembered)
     EXPECT_EQ(other.read(16).left(3), "3  ");
     chooseOther("   "); // nothing given, nothing changed
     EXPECT_EQ(other.programDescriptors(), 1);
+
+    // A device that does not open is not kept, unless the operator insists.
+    const QString missing = dir.filePath("Kabel-COM7");
+    chooseOther(missing);
+    ASSERT_EQ(reporter.reports.size(), 1u);
+    EXPECT_EQ(reporter.reports[0].number, ENOENT);
+    EXPECT_TRUE(reporter.reports[0].text.contains("COM1 blijft " + typed))
+        << qPrintable(reporter.reports[0].text);
+    EXPECT_EQ(PortMemory().read().ports.value(1), typed) << "the earlier device stays";
+    EXPECT_TRUE(option(1)->isChecked()) << "and stays open";
+    EXPECT_EQ(other.programDescriptors(), 1);
+    reporter.keepAnyway = true;
+    chooseOther(missing);
+    EXPECT_EQ(PortMemory().read().ports.value(1), missing) << "kept as the operator asked";
+    EXPECT_FALSE(option(1)->isChecked()) << "closed: it points elsewhere now";
+    EXPECT_EQ(other.programDescriptors(), 0);
+    reporter.keepAnyway = false;
+    reporter.reports.clear();
+    chooseOther(typed);
+    EXPECT_EQ(PortMemory().read().ports.value(1), typed);
 
     window.reset();
     open({{{2, portPath(2)}}}); // COM1 as remembered
@@ -392,6 +421,22 @@ TEST_F(WindowTest, MeerInfoLinksTheGuideWhereverItIsInstalled)
     QDesktopServices::unsetUrlHandler("file");
     ASSERT_EQ(browser.opened.size(), 1);
     EXPECT_EQ(browser.opened[0].toLocalFile(), guide);
+    EXPECT_TRUE(reporter.news.isEmpty());
+    // Offscreen nothing opens a file: the operator is told where it is.
+    emit label->linkActivated(link.match(label->text()).captured(1));
+    ASSERT_EQ(reporter.news.size(), 1);
+    EXPECT_TRUE(reporter.news[0].contains(QDir::toNativeSeparators(guide)));
+
+    // The description keeps the design's size wherever the program lies.
+    const QString deep = "/" + QString("installed-in-a-very-deep-folder/").repeated(5) +
+                         "share/doc/dorq-pulse/handleiding.html";
+    ASSERT_GE(deep.size(), 150);
+    QWidget elsewhere;
+    elsewhere.setFont(window->font());
+    elsewhere.resize(window->size());
+    const Form form = buildForm(&elsewhere, deep, reporter);
+    EXPECT_EQ(form.label3->font().pointSizeF(), label->font().pointSizeF());
+    EXPECT_EQ(form.label3->toolTip(), QDir::toNativeSeparators(deep));
     QFile page(guide);
     ASSERT_TRUE(page.open(QIODevice::ReadOnly));
     EXPECT_TRUE(page.readAll().contains("<html lang=\"nl\""));

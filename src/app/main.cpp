@@ -51,9 +51,9 @@ void refuseToAbortWithoutDisplay()
 void speakDutch()
 {
     static QTranslator qtWords;
-    for (const QString &dir : {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
-                               QCoreApplication::applicationDirPath() +
-                                   QStringLiteral("/translations")})
+    for (const QString &dir :
+         {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+          QCoreApplication::applicationDirPath() + QStringLiteral("/translations")})
         if (!qtWords.isEmpty() || qtWords.load(QStringLiteral("qtbase_nl"), dir))
             break;
     QCoreApplication::installTranslator(&qtWords);
@@ -115,7 +115,8 @@ int main(int argc, char **argv)
     // left finish closing meanwhile, and the program ends only when they are done.
     const auto ended = [](int status) {
         if (!waitForClosingPorts(30000))
-            writeStandardError(QStringLiteral("dorq-pulse: een poort was na 30 seconden nog niet gesloten\n"));
+            writeStandardError(
+                QStringLiteral("dorq-pulse: een poort was na 30 seconden nog niet gesloten\n"));
         return status;
     };
     if (parsed.options.headless) {

@@ -46,9 +46,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QList<QBy
     parser.setApplicationDescription(
         QStringLiteral("Emuleert de pulsgenerator van een DORQ-Modicon-PLC op een seriele lijn.\n"
                        "Zonder --journal gaat het journaal van elke druk naar\n%1")
-            .arg(
-                QDir::toNativeSeparators(QDir(defaultJournalFolder())
-                                             .filePath(QStringLiteral("journal-JJJJ-MM-DD.csv")))));
+            .arg(QDir::toNativeSeparators(
+                QDir(defaultJournalFolder()).filePath(QStringLiteral("journal-JJJJ-MM-DD.csv")))));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Toont deze hulp."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},

@@ -85,9 +85,9 @@ void ConsoleFrontEnd::onClockStuck()
 {
     m_clockStuck = true;
     tell(QStringLiteral("dorq-pulse: de klok van het systeem loopt niet: na %1 "
-                                    "seconden is er nog geen nieuwe seconde begonnen; de "
-                                    "commando's lopen toch, met tijden die niet kloppen")
-                         .arg(ClockWaitMs / 1000));
+                        "seconden is er nog geen nieuwe seconde begonnen; de "
+                        "commando's lopen toch, met tijden die niet kloppen")
+             .arg(ClockWaitMs / 1000));
     onReady();
 }
 
@@ -111,7 +111,8 @@ void ConsoleFrontEnd::runWaiting()
     while (!m_waiting.empty() && m_writer.backlog() < MaxBacklog && !m_finished) {
         const std::optional<QString> command = std::move(m_waiting.front());
         m_waiting.pop_front();
-        answer(command ? m_interpreter.execute(*command) : m_interpreter.tooLong(LineReader::MaxLine));
+        answer(command ? m_interpreter.execute(*command)
+                       : m_interpreter.tooLong(LineReader::MaxLine));
         if (m_interpreter.quitRequested()) {
             m_waiting.clear();
             m_inputEnded = true;

@@ -48,8 +48,8 @@ private:
     // In order; empty for a line that was too long. They wait while the clock is not ready,
     // and while the answers before them are not taken.
     std::deque<std::optional<QString>> m_waiting;
-    bool m_running = false;      // past "ready"
-    bool m_clockStuck = false;   // gave up waiting for a second to begin
+    bool m_running = false;    // past "ready"
+    bool m_clockStuck = false; // gave up waiting for a second to begin
     bool m_scheduled = false;
     bool m_inputEnded = false;
     bool m_unanswered = false; // commands dropped, or answers nobody read

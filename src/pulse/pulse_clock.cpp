@@ -31,7 +31,8 @@ LocalSecond localSecond(int year, int month, int dayOfMonth, int hour, int minut
 
 LocalSecond localSecondAt(std::int64_t msSinceEpoch)
 {
-    const std::int64_t seconds = msSinceEpoch >= 0 ? msSinceEpoch / 1000 : (msSinceEpoch - 999) / 1000;
+    const std::int64_t seconds =
+        msSinceEpoch >= 0 ? msSinceEpoch / 1000 : (msSinceEpoch - 999) / 1000;
     const std::tm local = toLocalTime(std::time_t(seconds));
     // A leap second would otherwise read as 24:00:00 at the end of the day.
     return localSecond(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,

@@ -26,20 +26,49 @@ enum class ErrorKind {
 
 // What was being done, so that a message can say so.
 enum class ErrorStep {
-    Open, Settings, ModemLine, Write, Watch, Property, // the serial line
-    JournalFolder, JournalOpen, JournalWrite, JournalSync, // the journal
-    SettingsRead, SettingsSave, // the remembered ports
-    LogSave,                    // the window's log to a file
+    // The serial line.
+    Open,
+    Settings,
+    ModemLine,
+    Write,
+    Watch,
+    Property,
+    // The journal.
+    JournalFolder,
+    JournalOpen,
+    JournalWrite,
+    JournalSync,
+    // The remembered ports.
+    SettingsRead,
+    SettingsSave,
+    // The window's log, saved to a file.
+    LogSave,
 };
 
 // Why, where the kind alone does not say.
 enum class ErrorReason {
     None,
-    PtyMaster, OwnTerminal, Folder, // NotSerial
-    Dtr, Rts,                       // ModemLine
+    // NotSerial.
+    PtyMaster,
+    OwnTerminal,
+    Folder,
+    // ModemLine.
+    Dtr,
+    Rts,
     // Invalid: what the component refused. `value` holds what was given.
-    SettingsForm, SettingsField, BaudRate, Parity, DataBits, StopBits, OneAndHalfStopBits,
-    NegativeValue, NoDevice, PortNumber, OpenWhileOpen, PortWhileOpen, SettingsWhileOpen,
+    SettingsForm,
+    SettingsField,
+    BaudRate,
+    Parity,
+    DataBits,
+    StopBits,
+    OneAndHalfStopBits,
+    NegativeValue,
+    NoDevice,
+    PortNumber,
+    OpenWhileOpen,
+    PortWhileOpen,
+    SettingsWhileOpen,
     PortNotOpen,
 };
 

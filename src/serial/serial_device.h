@@ -1,7 +1,7 @@
 #pragma once
 
-#include "line_settings.h"
 #include "error.h"
+#include "line_settings.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -35,8 +35,8 @@ class JournalFile
 {
 public:
     // Null, and `failure` says why, when the file cannot be opened.
-    static std::unique_ptr<JournalFile> open(const QByteArray &path,
-                                             JournalFileListener &listener, Error &failure);
+    static std::unique_ptr<JournalFile> open(const QByteArray &path, JournalFileListener &listener,
+                                             Error &failure);
     virtual ~JournalFile() = default; // finishes
 
     virtual void append(const QByteArray &row) = 0;

@@ -37,14 +37,16 @@ public:
     WriterProcessFile(pid_t writer, int rows, int reports, QByteArray path,
                       JournalFileListener &listener)
         : m_writer(writer), m_rows(rows), m_reports(reports), m_path(std::move(path)),
-          m_listener(listener)
+          m_listener(listener),
+          m_notifier(std::make_unique<QSocketNotifier>(m_reports, QSocketNotifier::Read))
     {
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
+                         [this] { readReports(); });
     }
     ~WriterProcessFile() override { finish(); }
 
     void append(const QByteArray &row) override
     {
-        watchReports();
         if (m_rows < 0 || row.size() > qsizetype(MaxJournalRow))
             return fail(m_rows < 0 ? EPIPE : EMSGSIZE);
         const auto size = std::uint32_t(row.size());
@@ -123,17 +125,6 @@ private:
             m_notifier->setEnabled(false);
     }
 
-    // Made at the first row, when the event loop that serves it runs: the journal opens
-    // before the application object that the program keeps.
-    void watchReports()
-    {
-        if (m_notifier || m_writer <= 0)
-            return;
-        m_notifier = std::make_unique<QSocketNotifier>(m_reports, QSocketNotifier::Read);
-        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
-                         [this] { readReports(); });
-    }
-
     pid_t m_writer;
     int m_rows;
     int m_reports;
@@ -151,8 +142,8 @@ void closeBoth(int fds[2])
 
 } // namespace
 
-std::unique_ptr<JournalFile>
-JournalFile::open(const QByteArray &path, JournalFileListener &listener, Error &failure)
+std::unique_ptr<JournalFile> JournalFile::open(const QByteArray &path,
+                                               JournalFileListener &listener, Error &failure)
 {
     WriterReport why{};
     const int file = openJournalFd(path.constData(), why);

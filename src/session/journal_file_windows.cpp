@@ -142,8 +142,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<JournalFile>
-JournalFile::open(const QByteArray &path, JournalFileListener &listener, Error &failure)
+std::unique_ptr<JournalFile> JournalFile::open(const QByteArray &path,
+                                               JournalFileListener &listener, Error &failure)
 {
     const QString name = QString::fromUtf8(path);
     const HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t *>(name.utf16()),

@@ -54,8 +54,8 @@ void writeStandardError(const QString &lines)
 {
     const QByteArray bytes = lines.toLocal8Bit();
     for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(STDERR_FILENO, bytes.constData() + done,
-                                  std::size_t(bytes.size() - done));
+        const ssize_t n =
+            ::write(STDERR_FILENO, bytes.constData() + done, std::size_t(bytes.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -97,7 +97,10 @@ QList<SystemPort> systemPorts()
                                    .entryInfoList(QDir::System | QDir::NoDotAndDotDot);
     QList<SystemPort> ports;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        SystemPort port{info.systemLocation(), {}, info.description(), info.manufacturer(),
+        SystemPort port{info.systemLocation(),
+                        {},
+                        info.description(),
+                        info.manufacturer(),
                         info.serialNumber()};
         for (const QFileInfo &link : byId)
             if (link.canonicalFilePath() == info.systemLocation())

@@ -86,8 +86,8 @@ QList<SystemPort> systemPorts()
     // "COM3" is how Windows users and programs name a port.
     QList<SystemPort> ports;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        ports << SystemPort{info.portName(), {}, info.description(), info.manufacturer(),
-                            info.serialNumber()};
+        ports << SystemPort{
+            info.portName(), {}, info.description(), info.manufacturer(), info.serialNumber()};
     return ports;
 }
 

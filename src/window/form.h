@@ -46,7 +46,7 @@ struct Form
     QGroupBox *frame1 = nullptr, *frame2 = nullptr;
     std::array<QRadioButton *, 2> option{}; // Option1, Option2
     QLineEdit *text1 = nullptr;
-    QTableView *grid = nullptr; // MSFlexGrid1
+    QTableView *grid = nullptr;             // MSFlexGrid1
     std::array<QPushButton *, 8> command{}; // Command1, indexes 0 to 7
 };
 

@@ -46,9 +46,8 @@ PortMenu::PortMenu(Session &session, ErrorReporter &reporter,
                 [this, n, button](const QPoint &at) { show(n, button->mapToGlobal(at)); });
         auto *menuKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), button);
         menuKey->setContext(Qt::WidgetShortcut);
-        connect(menuKey, &QShortcut::activated, this, [this, n, button] {
-            show(n, button->mapToGlobal(button->rect().center()));
-        });
+        connect(menuKey, &QShortcut::activated, this,
+                [this, n, button] { show(n, button->mapToGlobal(button->rect().center())); });
     }
 }
 
@@ -115,6 +114,11 @@ void PortMenu::choose(int port, const QString &device)
             return;
         }
         m_session.keepDevice(port, device);
+        if (m_session.openPort() == port) {
+            // Open where it no longer points: closed, so that what is shown is what is.
+            m_session.closePort();
+            emit reselected({0, std::nullopt});
+        }
     }
     updateToolTip(port);
     if (const auto problem = m_memory.remember(port, device)) {

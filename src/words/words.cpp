@@ -121,8 +121,8 @@ QString journalText(const Error &e)
 {
     switch (e.step) {
     case ErrorStep::JournalFolder:
-        return withSystemText(QStringLiteral("Kan de map %1 voor het journaal niet maken").arg(e.path),
-                              e);
+        return withSystemText(
+            QStringLiteral("Kan de map %1 voor het journaal niet maken").arg(e.path), e);
     case ErrorStep::JournalOpen:
         if (e.kind == ErrorKind::NotAFile)
             return QStringLiteral("Kan het journaal %1 niet openen: het is geen gewoon bestand "
@@ -208,11 +208,11 @@ QString errorText(const Error &e)
         return withSystemText(QStringLiteral("Kan de instellingen van %1 niet zetten").arg(e.path),
                               e);
     case ErrorStep::ModemLine:
-        return withSystemText(QStringLiteral("Kan %1 op %2 niet zetten")
-                                  .arg(e.reason == ErrorReason::Rts ? QStringLiteral("RTS")
-                                                                    : QStringLiteral("DTR"),
-                                       e.path),
-                              e);
+        return withSystemText(
+            QStringLiteral("Kan %1 op %2 niet zetten")
+                .arg(e.reason == ErrorReason::Rts ? QStringLiteral("RTS") : QStringLiteral("DTR"),
+                     e.path),
+            e);
     case ErrorStep::Write:
         return writeText(e);
     case ErrorStep::Watch:

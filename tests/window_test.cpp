@@ -365,6 +365,7 @@ TEST_F(WindowTest, ADeviceChosenFromTheMenuIsUsedAtOnceAndRemembered)
 
     window.reset();
     open({{{2, portPath(2)}}}); // COM1 as remembered
+    EXPECT_EQ(text("Label2"), "COM1 = " + typed) << "a choice of an earlier run is shown";
     choose(1);
     press(5);
     EXPECT_EQ(other.read(16).left(3), "6  ");

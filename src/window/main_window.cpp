@@ -40,6 +40,8 @@ MainWindow::MainWindow(Options options)
                 [this, n] { showSelection(m_session->selectPort(n)); });
     m_portMenu = new PortMenu(*m_session, *m_reporter, m_form.option, this);
     connect(m_portMenu, &PortMenu::reselected, this, &MainWindow::showSelection);
+    // Where the design shows nothing yet.
+    m_form.label2->setText(m_portMenu->rememberedChoices());
     connect(m_session, &Session::portLost, this, [this](const Error &error) {
         showNoPort();
         failed(error);

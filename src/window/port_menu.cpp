@@ -127,6 +127,18 @@ void PortMenu::choose(int port, const QString &device)
     }
 }
 
+QString PortMenu::rememberedChoices() const
+{
+    const PortMap remembered = m_memory.read().ports;
+    QStringList choices;
+    for (int port = 1; port <= 2; ++port) {
+        const QString device = m_session.portDevice(port);
+        if (device == remembered.value(port) && device != defaultPortMap().value(port))
+            choices << QStringLiteral("COM%1 = %2").arg(port).arg(device);
+    }
+    return choices.join(QStringLiteral(", "));
+}
+
 void PortMenu::updateToolTip(int port)
 {
     option(port)->setToolTip(QStringLiteral("%1\nRechtsklik (of Shift+F10) kiest een ander "

@@ -28,6 +28,9 @@ public:
     // keeps that choice for later starts; the open port moves there at once. A device that
     // does not open is kept only when the operator insists.
     void choose(int port, const QString &device);
+    // "COM1 = COM7" for each option that points, as chosen in an earlier run, elsewhere than
+    // its default: a choice easily forgotten. Empty when there is none.
+    QString rememberedChoices() const;
 
 signals:
     // The open port was closed and opened again on its new device, or failed to.

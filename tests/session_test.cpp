@@ -8,6 +8,7 @@
 #include "support/csv.h"
 #include "words.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -29,11 +30,16 @@ namespace {
 
 struct SessionRig
 {
-    explicit SessionRig(std::unique_ptr<Journal> journal = nullptr)
+    // Ticked by hand on a clock of its own, or, with `onWallClock`, on a wall clock the test
+    // sets, as the timer would.
+    explicit SessionRig(std::unique_ptr<Journal> journal = nullptr, bool onWallClock = false)
     {
         SessionOptions options;
         options.ports = {{1, "/dev/ttyUSB0"}, {2, "/dev/ttyUSB1"}};
-        options.now = [this] { return now; };
+        if (onWallClock)
+            options.wallMs = [this] { return wall; };
+        else
+            options.now = [this] { return now; };
         // The session's own line first, then lines to try devices on, failing like it.
         options.devices = [this] {
             auto fake = std::make_unique<RecordingDevice>();
@@ -58,6 +64,7 @@ struct SessionRig
     }
 
     LocalSecond now = localSecond(2026, 12, 7, 10, 20, 30);
+    std::int64_t wall = 1796638830000; // ms since 1970, at the start of a second
     RecordingDevice *device = nullptr; // the session's own line
     int devices = 0;                   // lines made, the session's own and those to try on
     QStringList missing;
@@ -104,6 +111,41 @@ TEST(Session, APressReturnsWhatBecameOfItsRecord)
     EXPECT_EQ(refused.error->path, "/dev/ttyUSB1");
     EXPECT_EQ(r.session->openPort(), 0) << "the first step closed COM1";
     EXPECT_THROW(r.session->press(8), std::invalid_argument);
+}
+
+TEST(Session, TheClockCountsTheStepsItMissedAndNeverRunsBack)
+{
+    const std::int64_t start = SessionRig().wall;
+    const struct Step
+    {
+        const char *what;
+        std::int64_t at; // the wall clock, ms after the start
+        bool timer;      // a tick of the timer there, before the press
+        int second;      // the press's record: its second after the start, its tick field
+        const char *ticks;
+    } steps[] = {
+        {"the first tick takes the second", 5, true, 0, "00"},
+        {"steps the timer missed count", 375, false, 0, "37"},
+        {"half a second back: held", 5, true, 0, "37"},
+        {"...also at a press", 205, false, 0, "37"},
+        {"...until the wall clock passes it", 395, false, 0, "39"},
+        {"on into the next second", 1205, false, 1, "20"},
+        {"back across a second: held", 705, true, 1, "20"},
+        {"...and passed", 1215, false, 1, "21"},
+        {"forward: followed", 3605, false, 3, "60"},
+        {"a second or more back: a new second", 2405, true, 2, "00"},
+    };
+    SessionRig r(nullptr, true);
+    for (const Step &step : steps) {
+        SCOPED_TRACE(step.what);
+        r.wall = start + step.at;
+        if (step.timer)
+            r.session->tick();
+        const QString second =
+            QDateTime::fromMSecsSinceEpoch(start + 1000 * step.second).toString("hh:mm:ss");
+        EXPECT_EQ(QString::fromStdString(r.session->press(0).record),
+                  "1  " + second + "." + step.ticks);
+    }
 }
 
 TEST(Session, ADeviceIsKeptForAPortOnlyWhereItOpens)

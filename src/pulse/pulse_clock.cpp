@@ -66,9 +66,8 @@ std::string timeOfDayText(const LocalSecond &second)
 
 PulseClock::PulseClock(NowSource now) : m_now(std::move(now)) {}
 
-bool PulseClock::tick()
+bool PulseClock::tickAt(const LocalSecond &now)
 {
-    const LocalSecond now = m_now();
     if (now != m_reading.secondStamp) {
         m_reading = {now, 0};
         return true;

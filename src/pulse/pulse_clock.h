@@ -47,7 +47,9 @@ public:
     explicit PulseClock(NowSource now = systemNow);
 
     // Returns true when this tick saw a new second: only then does the clock text change.
-    bool tick();
+    bool tick() { return tickAt(m_now()); }
+    // The same, with `now` read elsewhere.
+    bool tickAt(const LocalSecond &now);
 
     // Ticks that were due but came late, counted as if handled on time; a negative count
     // takes back ticks that counted nothing. Stays within 0 and the largest count.

@@ -121,10 +121,34 @@ SelectResult Session::setDevice(int port, const QString &device)
 
 bool Session::tick()
 {
-    if (!m_clock.tick())
+    return m_catchUp ? tickAt(m_wallMs()) : announced(m_clock.tick());
+}
+
+// A tick at `wall` on the wall clock. Set back by less than a second, the wall clock lies
+// behind the last record: the records hold at its time until the wall clock passes it, so
+// that the mechanism never sees time run back. A second or more back, a new second begins.
+bool Session::tickAt(std::int64_t wall)
+{
+    const std::int64_t reading = readingMs();
+    if (wall < reading && reading - wall < 1000)
         return false;
-    emit clockTextChanged(clockText());
-    return true;
+    const bool newSecond = m_clock.tickAt(localSecondAt(wall));
+    if (newSecond)
+        m_secondBegan = wall - (wall % 1000 + 1000) % 1000;
+    return announced(newSecond);
+}
+
+bool Session::announced(bool newSecond)
+{
+    if (newSecond)
+        emit clockTextChanged(clockText());
+    return newSecond;
+}
+
+// The moment on the wall clock that the clock's reading stands for.
+std::int64_t Session::readingMs() const
+{
+    return m_secondBegan + 10 * std::int64_t(m_clock.read().tickCount);
 }
 
 QString Session::clockText() const
@@ -174,17 +198,20 @@ void Session::takeDueTicks()
 // milliseconds that say in which second a step fell.
 void Session::catchUp(std::int64_t now)
 {
-    counted(tick());
+    counted(tickAt(now));
     // A second that turned during the read leaves unsure which one it saw: read again. A
     // read that finds the second the one before already saw counts no step of its own.
     int rereads = 0;
     for (std::int64_t after; (after = m_wallMs()) / 1000 != now / 1000; now = after) {
-        const bool newSecond = tick();
+        const bool newSecond = tickAt(after);
         counted(newSecond);
         rereads += !newSecond;
     }
-    const std::int64_t missed = stepsBetween(std::max(m_dueAt, now - now % 1000), now);
-    m_clock.addTicks(int(std::clamp<std::int64_t>(missed - 1, 0, 100)) - rereads);
+    // Held behind a clock set back, no step counts.
+    if (now >= readingMs()) {
+        const std::int64_t missed = stepsBetween(std::max(m_dueAt, now - now % 1000), now);
+        m_clock.addTicks(int(std::clamp<std::int64_t>(missed - 1, 0, 100)) - rereads);
+    }
     schedule(now, int(10 - (now - 2) % 10)); // every step up to now is counted
 }
 

@@ -71,6 +71,9 @@ signals:
 
 private:
     void onTimer();
+    bool tickAt(std::int64_t wall);
+    bool announced(bool newSecond);
+    std::int64_t readingMs() const;
     void counted(bool newSecond);
     void schedule(std::int64_t now, int delay);
     void takeDueTicks();
@@ -83,7 +86,8 @@ private:
     MsComm *m_comm; // a child, "MSComm1", found like the window's controls
     std::unique_ptr<Journal> m_journal;
     QTimer m_timer;
-    std::int64_t m_dueAt = 0; // the next tick's moment on the wall clock, in ms
+    std::int64_t m_dueAt = 0;       // the next tick's moment on the wall clock, in ms
+    std::int64_t m_secondBegan = 0; // where the clock's second began on the wall clock
     int m_secondsBegun = 0;
 };
 

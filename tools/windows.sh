@@ -102,7 +102,7 @@ fi
 /usr/lib/wine/wineserver -p
 ctest --test-dir "$build" --output-on-failure --timeout 300 -j2
 
-stage "console program under Wine on a virtual cable"
+stage "console program on a virtual cable"
 # COM1 of the Wine prefix is the terminal end of a pty pair; the far end reads the other end
 # and, told by SIGUSR1, stops the terminal's output as a mechanism that no longer takes lines
 # would (SIGUSR2 starts it again); a file says when it has. The link is made while the Wine

@@ -19,8 +19,8 @@ struct Termination
 
 Termination termination;
 
-// Longer than an orderly end takes, and about as long as Windows waits after a console close
-// before it ends the process itself.
+// About as long as Windows waits after a console close before it ends the process itself:
+// the time the orderly end has.
 constexpr DWORD CloseWaitMs = 5000;
 
 BOOL WINAPI onConsoleEvent(DWORD event)

@@ -398,7 +398,7 @@ TEST_F(WindowTest, MeerInfoLinksTheGuideWhereverItIsInstalled)
     const QString source = guideLocation(program); // nothing installed: a build run in place
     EXPECT_TRUE(source.endsWith("/docs/handleiding.html") && QFile::exists(source))
         << qPrintable(source);
-    const QString windows = install("doc/handleiding.html");
+    const QString windows = install("bin/doc/handleiding.html"); // beside the program
     EXPECT_EQ(guideLocation(program).toStdString(), windows.toStdString());
     const QString linux = install("share/doc/dorq-pulse/handleiding.html");
     EXPECT_EQ(guideLocation(program).toStdString(), linux.toStdString());

@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTextDocument>
 #include <QUrl>
@@ -270,10 +271,24 @@ TEST_F(WindowTest, CopyAndSaveGiveTheRecordsShownWithoutTheEmptyRow)
     EXPECT_EQ(window->logActions().selectedRecords(), logRow(0) + '\n' + logRow(2) + '\n');
 
     QTemporaryDir dir;
+    // Made unwritable below: writable again however the test ends, so that it can go.
+    const auto writable = qScopeGuard([&] {
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
     const QString saved = dir.filePath("log.txt");
+    // selectFile() leaves the name box alone while it has the focus, so the box itself is
+    // filled, and the dialog accepted once it answers with that file.
     whenShown<QFileDialog>([&](QFileDialog *dialog) {
-        dialog->selectFile(saved);
-        QMetaObject::invokeMethod(dialog, "accept");
+        auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        const bool named = name && QTest::qWaitFor([&] {
+                               if (name->text() != saved)
+                                   name->setText(saved);
+                               return dialog->selectedFiles() == QStringList{saved};
+                           });
+        if (!named)
+            ADD_FAILURE() << "the dialog never chose " << qPrintable(saved) << ": "
+                          << qPrintable(dialog->selectedFiles().join(' '));
+        QMetaObject::invokeMethod(dialog, named ? "accept" : "reject");
     });
     QTest::keyClick(grid, Qt::Key_S, Qt::ControlModifier);
     QFile file(saved);

@@ -5,11 +5,13 @@
 #include "fakes.h"
 #include "journal.h"
 #include "journal_place.h"
+#include "journal_row.h"
 #include "line_reader.h"
 #include "port_choice.h"
 #include "session.h"
 #include "support/csv.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -17,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <chrono>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -241,6 +244,45 @@ TEST(Journal, WritesOneRowPerPressWithTheTimeTheLineWent)
     EXPECT_EQ(rows[2][7], "error 2: Schrijven naar /dev/ttyUSB1 mislukt: kapot");
     for (const QStringList &row : rows)
         EXPECT_EQ(row[1], rows[0][1]) << "one run";
+}
+
+// Each row as it must stand in the file, written out: a row built with the code under test
+// would agree with any fault of it.
+TEST(Journal, RowsAreCsvWithEveryFieldQuotedWhereItMustBe)
+{
+    using namespace std::chrono;
+    const qint64 ms = QDateTime(QDate(2026, 12, 7), QTime(10, 20, 30, 123)).toMSecsSinceEpoch();
+    const system_clock::time_point at{milliseconds(ms) + microseconds(456)};
+    const struct
+    {
+        int port;
+        const char *device, *result, *after;
+    } rows[] = {
+        {1, "/dev/ttyUSB0", "sent", "COM1,/dev/ttyUSB0,sent"},
+        {0, "", "no port", ",,no port"},
+        {2, "/dev/serial/by-path/usb-0:1,2", "sent", "COM2,\"/dev/serial/by-path/usb-0:1,2\",sent"},
+        {1, "/tmp/the \"plc\"", "sent", "COM1,\"/tmp/the \"\"plc\"\"\",sent"},
+        {1, "/tmp/a\rb", "sent", "COM1,\"/tmp/a\rb\",sent"},
+        {1, "/tmp/a\nb", "sent", "COM1,\"/tmp/a\nb\",sent"},
+        {1, "/tmp/kabel-\xc3\xa9", "sent", "COM1,/tmp/kabel-\xc3\xa9,sent"}, // UTF-8 as is
+        {1, "/dev/ttyS0", "error 11: leest niet, niet verzonden",
+         "COM1,/dev/ttyS0,\"error 11: leest niet, niet verzonden\""},
+        {1, "/dev/ttyS0", "error 2: Kan \"x\" niet openen",
+         "COM1,/dev/ttyS0,\"error 2: Kan \"\"x\"\" niet openen\""},
+        {1, "/dev/ttyS0", "error 5: een\rregel", "COM1,/dev/ttyS0,\"error 5: een\rregel\""},
+        {1, "/dev/ttyS0", "error 5: twee\nregels", "COM1,/dev/ttyS0,\"error 5: twee\nregels\""},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.after);
+        const QByteArray line =
+            csvRow({at, "5  10:20:30.12", row.port, QString::fromUtf8(row.device), row.result},
+                   "20261207-102030-42", 7);
+        EXPECT_EQ(line.left(26).toStdString(), "2026-12-07T10:20:30.123456");
+        EXPECT_TRUE(QRegularExpression("^[+-]\\d\\d:\\d\\d,").match(line.mid(26)).hasMatch())
+            << line.constData();
+        EXPECT_EQ(line.mid(32).toStdString(),
+                  std::string(",20261207-102030-42,7,5,5  10:20:30.12,") + row.after + "\r\n");
+    }
 }
 
 TEST(Journal, DailyFilesGetAHeaderAndFailuresAreToldOnce)

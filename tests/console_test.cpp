@@ -252,22 +252,20 @@ public:
         m_server.waitForStarted(5000);
         // Up, or given up: a server that ended has nothing mounted.
         (void)QTest::qWaitFor([&] { return mounted() || m_server.state() != QProcess::Running; },
-                              5000);
+                              20000);
 #endif
     }
     ~SlowDisk()
     {
-        // A writer killed with its program may hold a file open a little longer: busy until
-        // it ends, and detached from the tree if it never does.
-        if (mounted())
-            (void)QTest::qWaitFor([&] { return unmount({"-u"}); }, 10000);
-        if (mounted() && !unmount({"-u", "-z"}))
-            ADD_FAILURE() << "still mounted: " << qPrintable(m_mountPoint);
+        unmountForSure();
         m_server.terminate();
         if (!m_server.waitForFinished(5000)) {
             m_server.kill();
             m_server.waitForFinished(-1);
         }
+        unmountForSure(); // a server that ended without unmounting leaves a dead mount
+        if (mounted())
+            ADD_FAILURE() << "still mounted: " << qPrintable(m_mountPoint);
     }
     bool mounted() const
     {
@@ -281,11 +279,23 @@ public:
     }
 
 private:
+    // A writer killed with its program may hold a file open a little longer: busy until it
+    // ends, and detached from the tree if it never does.
+    void unmountForSure()
+    {
+        if (mounted())
+            (void)QTest::qWaitFor([&] { return unmount({"-u"}); }, 10000);
+        if (mounted())
+            unmount({"-u", "-z"});
+    }
     bool unmount(const QStringList &how)
     {
         QProcess fusermount;
         fusermount.start("fusermount3", how + QStringList{"-q", "--", m_mountPoint});
-        fusermount.waitForFinished(5000);
+        if (!fusermount.waitForFinished(10000)) {
+            fusermount.kill();
+            fusermount.waitForFinished(-1);
+        }
         return !mounted();
     }
 

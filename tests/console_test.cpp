@@ -24,10 +24,16 @@ namespace {
 
 struct Headless
 {
-    explicit Headless(const QStringList &arguments, const QString &input = {})
+    // `environment` as NAME=value, added to the test's own.
+    explicit Headless(const QStringList &arguments, const QString &input = {},
+                      const QStringList &environment = {})
     {
         if (!input.isEmpty())
             process.setStandardInputFile(input);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString &setting : environment)
+            env.insert(setting.section('=', 0, 0), setting.section('=', 1));
+        process.setProcessEnvironment(env);
         process.start(QStringLiteral(DORQ_PROGRAM), QStringList{"--headless"} + arguments);
         process.waitForStarted(5000);
     }
@@ -65,6 +71,13 @@ struct Headless
 
     QProcess process;
 };
+
+void write(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(bytes);
+}
 
 } // namespace
 
@@ -324,6 +337,61 @@ TEST(Headless, RecordTimesKeepUpWithABurstAndAfterAStop)
     EXPECT_LT(*std::max_element(lags.begin(), lags.end() - 2), 100);
     EXPECT_LT(std::max(lags[burst], lags[burst + 1]), 100) << "after the stop";
     EXPECT_GE(*std::min_element(lags.begin(), lags.end()), 0) << "never ahead of its press";
+}
+
+// libfaketime with threads, where it is installed.
+static QString faketimeLibrary()
+{
+    const QStringList dirs = QDir("/usr/lib").entryList(QDir::Dirs | QDir::NoDotAndDotDot) << ".";
+    for (const QString &dir : dirs) {
+        const QString library = "/usr/lib/" + dir + "/faketime/libfaketimeMT.so.1";
+        if (QFile::exists(library))
+            return library;
+    }
+    return {};
+}
+
+TEST(Headless, RecordsNeverRunBackWhenTheClockIsSetBackALittle)
+{
+    const QString library = faketimeLibrary();
+    if (library.isEmpty())
+        GTEST_SKIP() << "libfaketime is not installed";
+    QTemporaryDir dir;
+    const QString offset = dir.filePath("offset"); // read again once a second
+    write(offset, "+0\n");
+    Headless tool({"--no-journal"}, {},
+                  {"LD_PRELOAD=" + library, "FAKETIME_TIMESTAMP_FILE=" + offset,
+                   "FAKETIME_CACHE_DURATION=1", "FAKETIME_DONT_FAKE_MONOTONIC=1",
+                   "ASAN_OPTIONS=" + qEnvironmentVariable("ASAN_OPTIONS") +
+                       ":verify_asan_link_order=0"});
+    ASSERT_EQ(tool.answer(), "ready");
+    QList<int> stamps; // centiseconds since midnight
+    const auto pressFor = [&](int ms) {
+        QElapsedTimer pressing;
+        pressing.start();
+        while (!pressing.hasExpired(ms)) {
+            tool.send("1\n");
+            const QTime at = QTime::fromString(tool.answer().mid(10, 11) + '0', "hh:mm:ss.zzz");
+            ASSERT_TRUE(at.isValid());
+            stamps << at.msecsSinceStartOfDay() / 10;
+            QTest::qWait(7);
+        }
+    };
+    pressFor(1200);
+    const auto setOffset = [&](const QByteArray &value) { // whole, as libfaketime reads it
+        write(offset + ".new", value);
+        ::rename(QFile::encodeName(offset + ".new").constData(), QFile::encodeName(offset));
+    };
+    setOffset("-0.5\n"); // half a second back
+    pressFor(2500);
+    setOffset("-1.0\n"); // and again
+    pressFor(2500);
+    const int behind = QTime::currentTime().msecsSinceStartOfDay() / 10 - stamps.last();
+    if (stamps.first() > stamps.last())
+        GTEST_SKIP() << "ran across midnight";
+    EXPECT_NEAR(behind, 100, 30) << "the clock was set back a second in all";
+    for (qsizetype i = 1; i < stamps.size(); ++i)
+        ASSERT_GE(stamps[i], stamps[i - 1]) << "record " << i << " ran back";
 }
 
 TEST(Headless, EndsOnASignalWhateverItsInputAndOutputAreDoing)

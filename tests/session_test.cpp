@@ -134,6 +134,10 @@ TEST(Session, TheClockCountsTheStepsItMissedAndNeverRunsBack)
         {"...and passed", 1215, false, 1, "21"},
         {"forward: followed", 3605, false, 3, "60"},
         {"a second or more back: a new second", 2405, true, 2, "00"},
+        {"on to a second's last step", 4995, false, 4, "99"},
+        {"half a second back there: held", 4495, true, 4, "99"},
+        {"...also in that last step, not counted on past the second", 4997, true, 4, "99"},
+        {"...until the next second", 5005, true, 5, "00"},
     };
     SessionRig r(nullptr, true);
     for (const Step &step : steps) {

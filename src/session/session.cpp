@@ -125,12 +125,13 @@ bool Session::tick()
 }
 
 // A tick at `wall` on the wall clock. Set back by less than a second, the wall clock lies
-// behind the last record: the records hold at its time until the wall clock passes it, so
-// that the mechanism never sees time run back. A second or more back, a new second begins.
+// behind the last record: the records hold at its time until the wall clock reaches the
+// step after it, so that the mechanism never sees time run back, nor a count run past the
+// second it is in. A second or more back, a new second begins.
 bool Session::tickAt(std::int64_t wall)
 {
     const std::int64_t reading = readingMs();
-    if (wall < reading && reading - wall < 1000)
+    if (wall < reading + 10 && reading - wall < 1000)
         return false;
     const bool newSecond = m_clock.tickAt(localSecondAt(wall));
     if (newSecond)

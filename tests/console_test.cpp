@@ -16,6 +16,8 @@
 #include <csignal>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 
 using namespace dorq::test;
@@ -401,14 +403,43 @@ TEST(Headless, EndsOnASignalWhateverItsInputAndOutputAreDoing)
     ASSERT_TRUE(commands.open(QIODevice::WriteOnly));
     commands.write(QByteArray("1\n2\n").repeated(200000));
     commands.close();
-    Headless tool({"--no-journal"}, commands.fileName());
-    QThread::msleep(2000); // no events: its answers fill the pipe that nobody reads
-    QElapsedTimer ending;
-    ending.start();
-    ::kill(pid_t(tool.process.processId()), SIGTERM);
-    ASSERT_TRUE(tool.process.waitForFinished(5000));
-    EXPECT_LT(ending.elapsed(), 1000);
-    EXPECT_EQ(tool.process.exitCode(), 1);
+    QFile selections(dir.filePath("com1"));
+    ASSERT_TRUE(selections.open(QIODevice::WriteOnly));
+    selections.write(QByteArray("com1\n").repeated(200000)); // each with advice to standard error
+    selections.close();
+    const QString fifo = dir.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int heldOpen = ::open(QFile::encodeName(fifo).constData(), O_RDWR); // and never read
+    PtyPair terminal; // a terminal nobody reads: a write waits whatever poll said
+    const struct
+    {
+        const char *what;
+        QString input;
+        std::function<void(QProcess &)> output;
+    } rows[] = {
+        {"standard output a pipe nobody reads", commands.fileName(), [](QProcess &) {}},
+        {"standard output a terminal nobody reads", commands.fileName(),
+         [&](QProcess &p) { p.setStandardOutputFile(terminal.deviceName()); }},
+        {"standard error a FIFO nobody reads", selections.fileName(),
+         [&](QProcess &p) { p.setStandardErrorFile(fifo); }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        QProcess tool;
+        tool.setStandardInputFile(row.input);
+        row.output(tool);
+        tool.start(DORQ_PROGRAM, {"--headless", "--no-journal", "--com1", dir.filePath("gone")});
+        ASSERT_TRUE(tool.waitForStarted());
+        QThread::msleep(2000); // no events: what it writes fills what nobody reads
+        QElapsedTimer ending;
+        ending.start();
+        ::kill(pid_t(tool.processId()), SIGTERM);
+        ASSERT_TRUE(tool.waitForFinished(5000));
+        EXPECT_LT(ending.elapsed(), 1000);
+        EXPECT_EQ(tool.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(tool.exitCode(), 1);
+    }
+    ::close(heldOpen);
 }
 
 TEST(Headless, StartsWhateverItIsGiven)

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <ctime>
+#include <memory>
 
 // What the system the program runs on gives it: time, paths, device names, its own words for
 // its error numbers. One source file per platform.
@@ -29,7 +30,9 @@ void clearFileError();
 QByteArray nativePath(const QString &path);
 QString displayPath(const QByteArray &path);
 
-// Writes whole lines to standard error, for people; the one place the program does.
+// Writes whole lines to standard error, for people; the one place the program does. A
+// standard error nobody reads holds up no caller for long: what it cannot take waits, up to
+// a limit, and then is dropped.
 void writeStandardError(const QString &lines);
 
 // Port number to device name: 1 -> "/dev/ttyS0" and so on.
@@ -71,5 +74,42 @@ enum class PathTrust {
 };
 // System calls and the stack only, so that a forked child may call it.
 PathTrust pathTrust(const char *path) noexcept;
+
+#ifdef Q_OS_UNIX
+struct OutputState;
+
+// Bytes for a descriptor whose reader may stop taking them (a pipe or FIFO nobody reads, a
+// pty whose write waits although poll said there was room): a thread of its own writes them,
+// so that only that thread waits. Dropped, it leaves a write in progress to the thread, which
+// ends once the write returns; an ending program does not wait for it.
+class OutputThread
+{
+public:
+    // At most `limit` bytes wait; 0 for no limit.
+    explicit OutputThread(int fd, qsizetype limit = 0);
+    ~OutputThread();
+    OutputThread(const OutputThread &) = delete;
+    OutputThread &operator=(const OutputThread &) = delete;
+
+    // False when the bytes were dropped: the limit is reached, or the descriptor failed.
+    bool add(const QByteArray &bytes);
+    // Bytes added and not yet written.
+    qsizetype waiting() const;
+    // The descriptor refused a write (EPIPE: its reader has gone).
+    bool failed() const;
+    // Waits until every byte added is written, at most `ms`: true when nothing is left to
+    // wait for (all written, or the descriptor failed).
+    bool waitWritten(int ms);
+    // Whether the last write has been under way for long: a reader that stopped reading.
+    bool stuck(int ms) const;
+    // Readable after each write that finished or failed (an event counter), for a notifier
+    // on the caller's own thread; take() empties it.
+    int progressFd() const;
+    void take();
+
+private:
+    std::shared_ptr<OutputState> m_state;
+};
+#endif
 
 } // namespace dorq

@@ -52,16 +52,11 @@ QString displayPath(const QByteArray &path)
 
 void writeStandardError(const QString &lines)
 {
-    const QByteArray bytes = lines.toLocal8Bit();
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n =
-            ::write(STDERR_FILENO, bytes.constData() + done, std::size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return; // nobody reads it: nothing to be done
-        done += n;
-    }
+    // Made at first use and never ended: a program that ends with a message waits for it,
+    // up to a point, but never for a reader that has stopped.
+    static OutputThread *const standardError = new OutputThread(STDERR_FILENO, 1 << 20);
+    if (standardError->add(lines.toLocal8Bit()) && !standardError->stuck(100))
+        standardError->waitWritten(100);
 }
 
 PortMap defaultPortMap()

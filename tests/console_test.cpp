@@ -107,6 +107,18 @@ TEST(Headless, RunsAScriptOnARealLine)
     ASSERT_EQ(rows.size(), 3);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(rows[i][4] + "\r\n", expected.mid(i * 16, 16)) << "journal row " << i;
+
+    // By a name that is not UTF-8, exactly as the system spells it.
+    const QByteArray name = QFile::encodeName(dir.path()) + "/p\xff\xfename";
+    ASSERT_EQ(::symlink(QFile::encodeName(line.deviceName()).constData(), name.constData()), 0);
+    QProcess shell;
+    shell.start("sh", {"-c",
+                       R"sh(printf 'com1\n5\n' | "$0" --headless --no-journal --com1 "$1/$(printf 'p\377\376name')")sh",
+                       DORQ_PROGRAM, dir.path()});
+    ASSERT_TRUE(shell.waitForFinished(10000));
+    EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardOutput().constData();
+    EXPECT_EQ(line.read(16).left(3), "5  ");
+    ::unlink(name.constData()); // a name Qt could not remove
 }
 
 TEST(Headless, ExitStatusSaysWhetherEverythingWent)
@@ -121,7 +133,8 @@ TEST(Headless, ExitStatusSaysWhetherEverythingWent)
         QStringList arguments;
         QByteArray commands;
         int status;
-        const char *says; // on standard output, or standard error for a usage error
+        QByteArray says; // on standard output, or standard error for a usage error
+        QStringList environment = {};
     } rows[] = {
         {"missing device",
          {"--no-journal", "--com1", dir.filePath("ttyGONE")},
@@ -164,10 +177,16 @@ TEST(Headless, ExitStatusSaysWhetherEverythingWent)
          1,
          "/tty\\nGONE niet openen: No such file or directory\n"},
         {"journal on a FIFO", {"--journal", fifo}, "", 2, "geen gewoon bestand"},
+        {"daily journal whose folder cannot be made",
+         {},
+         "",
+         2,
+         "Kan de map " + dir.filePath("fifo").toUtf8() + "/dorq-pulse voor het journaal niet maken",
+         {"XDG_DATA_HOME=" + fifo}},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
-        Headless tool(row.arguments);
+        Headless tool(row.arguments, {}, row.environment);
         tool.send(row.commands);
         EXPECT_EQ(tool.exitStatus(), row.status);
         const QByteArray said = row.status == 2 ? tool.process.readAllStandardError()

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #ifdef Q_OS_UNIX
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -424,6 +425,11 @@ TEST(PortMemory, CommandLineOverRememberedOverDefault)
          {},
          {{1, com1}, {2, com2}},
          1},
+        {"of a type Qt does not know",
+         "[ports]\nCOM1=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\tUnknown\\0)\nCOM2=/dev/ttyACM0\n",
+         {},
+         {{1, com1}, {2, "/dev/ttyACM0"}},
+         1},
         {"control characters",
          "[ports]\nCOM2=\"/dev/tty\\tUSB0\"\n",
          {},
@@ -443,7 +449,13 @@ TEST(PortMemory, CommandLineOverRememberedOverDefault)
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
         ini.write(row.settings);
         ini.close();
+        static QStringList qtSaid;
+        qtSaid.clear();
+        const QtMessageHandler before = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &, const QString &text) { qtSaid << text; });
         const PortMemory::Remembered found = PortMemory().read(row.commandLine);
+        qInstallMessageHandler(before);
+        EXPECT_EQ(qtSaid, QStringList()) << "the problems are its own to tell";
         EXPECT_EQ(found.ports, row.expected);
         EXPECT_EQ(found.problems.size(), row.warnings)
             << (found.problems.isEmpty() ? "" : qPrintable(errorText(found.problems[0])));
@@ -455,6 +467,22 @@ TEST(PortMemory, CommandLineOverRememberedOverDefault)
     EXPECT_EQ(PortMemory().read().ports, (PortMap{{1, com1}, {2, "/dev/ttyACM3"}}))
         << "what was chosen is remembered, what the command line said is not";
     QFile::remove(file);
+
+#ifdef Q_OS_UNIX
+    // A FIFO is no file to wait on, neither to read nor to replace.
+    QFile::remove(file);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    const PortMemory::Remembered fromFifo = PortMemory().read();
+    EXPECT_EQ(fromFifo.ports, (PortMap{{1, com1}, {2, com2}}));
+    ASSERT_EQ(fromFifo.problems.size(), 1);
+    EXPECT_EQ(fromFifo.problems[0].kind, ErrorKind::NotAFile);
+    EXPECT_TRUE(errorText(fromFifo.problems[0]).contains("geen gewoon bestand"));
+    const auto unsaved = PortMemory().remember(1, "/dev/ttyUSB0");
+    ASSERT_TRUE(unsaved);
+    EXPECT_EQ(unsaved->kind, ErrorKind::NotAFile);
+    EXPECT_FALSE(QFileInfo(file).isFile()) << "left as it was";
+    QFile::remove(file);
+#endif
 
     // A folder that cannot be made, even by root: a file stands in its place.
     const QString folder = QFileInfo(file).path();

@@ -71,8 +71,8 @@ bool openJournal(const ProgramOptions &options, std::unique_ptr<Journal> &journa
         journal = Journal::toNativeFile(options.journalFile, &failure);
         break;
     case ProgramOptions::JournalKind::Daily:
-        journal = Journal::daily(defaultJournalFolder());
-        return true;
+        journal = Journal::daily(defaultJournalFolder(), &failure);
+        break;
     }
     if (!journal)
         writeStandardError(QStringLiteral("dorq-pulse: %1\n").arg(oneLine(errorText(failure))));

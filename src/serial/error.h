@@ -19,7 +19,7 @@ enum class ErrorKind {
     Refused,      // the device refused the settings or a modem line
     Invalid,      // the component's own: a property value or a call it refuses
     NotAFile,     // a FIFO, socket or folder where a file was wanted
-    Untrusted,    // as root: a path another user could have laid out
+    Untrusted,    // as root: a path another user could have laid out, or a file of theirs
     Replaced,     // no failure: the journal's file was deleted or replaced, and made anew
     Other,
 };
@@ -70,6 +70,8 @@ enum class ErrorReason {
     PortWhileOpen,
     SettingsWhileOpen,
     PortNotOpen,
+    // Untrusted: a file of another user's, not a way another user could change.
+    OthersFile,
 };
 
 // One failure, as a value. `number` is the system's own (errno, or GetLastError on Windows)

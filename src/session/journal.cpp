@@ -20,9 +20,19 @@ std::unique_ptr<Journal> Journal::toNativeFile(const QByteArray &path, Error *fa
     return nullptr;
 }
 
-std::unique_ptr<Journal> Journal::daily(const QString &directory)
+std::unique_ptr<Journal> Journal::daily(const QString &directory, Error *failure)
 {
-    return std::unique_ptr<Journal>(new Journal(nativePath(directory), true));
+    std::unique_ptr<Journal> journal(new Journal(nativePath(directory), true));
+    QByteArray failedAt;
+    bool untrusted = false;
+    if (const int error = makeFolders(journal->m_path, failedAt, untrusted)) {
+        if (failure)
+            *failure = journalError(ErrorStep::JournalFolder,
+                                    untrusted ? ErrorKind::Untrusted : ErrorKind::Other,
+                                    untrusted ? 0 : error, failedAt);
+        return nullptr;
+    }
+    return journal;
 }
 
 QString Journal::dailyName(const QDate &date)
@@ -58,9 +68,11 @@ JournalFile *Journal::fileFor(const QDate &day)
     QByteArray path = m_path;
     if (m_daily) {
         QByteArray failedAt;
-        if (const int error = makeFolders(m_path, failedAt)) {
-            m_openFailure =
-                journalError(ErrorStep::JournalFolder, ErrorKind::Other, error, failedAt);
+        bool untrusted = false;
+        if (const int error = makeFolders(m_path, failedAt, untrusted)) {
+            m_openFailure = journalError(ErrorStep::JournalFolder,
+                                         untrusted ? ErrorKind::Untrusted : ErrorKind::Other,
+                                         untrusted ? 0 : error, failedAt);
             return nullptr;
         }
         path = m_path + '/' + nativePath(dailyName(day));

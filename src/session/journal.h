@@ -21,8 +21,9 @@ public:
     static std::unique_ptr<Journal> toFile(const QString &path, Error *failure = nullptr);
     // The path as the system spells it, byte for byte.
     static std::unique_ptr<Journal> toNativeFile(const QByteArray &path, Error *failure = nullptr);
-    // A file per day in `directory`, made when first needed.
-    static std::unique_ptr<Journal> daily(const QString &directory);
+    // A file per day in `directory`, made when first needed; the folder is made now: null,
+    // with `failure` set, when it cannot be.
+    static std::unique_ptr<Journal> daily(const QString &directory, Error *failure = nullptr);
     // journal-2026-12-07.csv
     static QString dailyName(const QDate &date);
 

@@ -19,6 +19,11 @@ Error reported(const WriterReport &r, const QByteArray &path)
         return journalError(ErrorStep::JournalOpen, ErrorKind::Other, r.number, path);
     case WriterReport::Untrusted:
         return journalError(ErrorStep::JournalOpen, ErrorKind::Untrusted, r.number, path);
+    case WriterReport::NotOwned: {
+        Error e = journalError(ErrorStep::JournalOpen, ErrorKind::Untrusted, 0, path);
+        e.reason = ErrorReason::OthersFile;
+        return e;
+    }
     case WriterReport::NotAFile:
         return journalError(ErrorStep::JournalOpen, ErrorKind::NotAFile, 0, path);
     case WriterReport::SyncFailed:

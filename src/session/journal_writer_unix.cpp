@@ -183,33 +183,32 @@ Writer keepOnly(int rows, int reports, int file, const char *path)
 
 int openJournalFd(const char *path, WriterReport &why) noexcept
 {
-    const PathTrust trust = pathTrust(path);
-    if (trust == PathTrust::Refuse) {
-        why = {WriterReport::Untrusted, ELOOP};
+    const auto refuse = [&why](int fd, WriterReport::Kind kind, int number = 0) {
+        if (fd >= 0)
+            ::close(fd);
+        why = {kind, number};
         return -1;
-    }
+    };
     // Without blocking: a FIFO nobody reads would hold the program at its start.
-    const int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK |
-                      (trust == PathTrust::NoFollow ? O_NOFOLLOW : 0);
-    int fd = ::open(path, O_RDWR | flags, 0644);
-    if (fd < 0 && errno == EACCES)
-        fd = ::open(path, O_WRONLY | flags, 0644);
+    const int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK;
+    bool untrusted = false;
+    int fd = openTrusted(path, O_RDWR | flags, 0644, untrusted);
+    if (fd < 0 && errno == EACCES && !untrusted)
+        fd = openTrusted(path, O_WRONLY | flags, 0644, untrusted);
     struct stat st = {};
+    if (fd < 0 && untrusted)
+        return refuse(fd, WriterReport::Untrusted, errno);
     if (fd < 0) {
         const int error = errno;
-        if (error == ELOOP && trust == PathTrust::NoFollow)
-            why = {WriterReport::Untrusted, error};
-        else if (::stat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode))
-            why = {WriterReport::NotAFile, 0};
-        else
-            why = {WriterReport::OpenFailed, error};
-        return -1;
+        const bool file = ::stat(path, &st) != 0 || S_ISREG(st.st_mode) || S_ISCHR(st.st_mode);
+        return file ? refuse(fd, WriterReport::OpenFailed, error)
+                    : refuse(fd, WriterReport::NotAFile);
     }
-    if (::fstat(fd, &st) != 0 || (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode))) {
-        ::close(fd);
-        why = {WriterReport::NotAFile, 0};
-        return -1;
-    }
+    if (::fstat(fd, &st) != 0 || (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode)))
+        return refuse(fd, WriterReport::NotAFile);
+    // As root, rows appended to another user's file would be theirs to doctor.
+    if (::geteuid() == 0 && S_ISREG(st.st_mode) && st.st_uid != 0 && st.st_uid != ::getuid())
+        return refuse(fd, WriterReport::NotOwned);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }

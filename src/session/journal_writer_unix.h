@@ -14,14 +14,15 @@ constexpr std::uint32_t MaxJournalRow = 60 * 1024;
 // What the writer tells the program, in fixed-size messages.
 struct WriterReport
 {
-    enum Kind : std::int32_t { RowWritten, OpenFailed, Untrusted, NotAFile, WriteFailed,
-                               SyncFailed, Replaced };
+    enum Kind : std::int32_t { RowWritten, OpenFailed, Untrusted, NotOwned, NotAFile,
+                               WriteFailed, SyncFailed, Replaced };
     std::int32_t kind;
     std::int32_t number; // errno
 };
 
 // A descriptor for appending that may be read from (for the file's last byte), or -1 with
-// why: FIFOs, sockets and folders are refused, as root untrusted links too.
+// why: FIFOs, sockets and folders are refused, as root a way another user could change and a
+// file of another user's too.
 int openJournalFd(const char *path, WriterReport &why) noexcept;
 
 // Never returns: ends at the end of the pipe, with status 1 if any row was lost.

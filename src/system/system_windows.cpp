@@ -1,5 +1,8 @@
 #include "system.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QSerialPortInfo>
 #include <QStandardPaths>
 #include <algorithm>
@@ -96,15 +99,18 @@ QString defaultJournalFolder()
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
 }
 
-int makeFolders(const QByteArray &folder, QByteArray &failedAt)
+int makeFolders(const QByteArray &folder, QByteArray &failedAt, bool &untrusted)
 {
+    // Windows has no root whose rights a planted link could borrow in this way: an
+    // administrator's programs follow the access rules of each file.
+    untrusted = false;
     const QString name = QString::fromUtf8(folder);
     if (name.isEmpty() || ::GetFileAttributesW(reinterpret_cast<const wchar_t *>(name.utf16())) !=
                               INVALID_FILE_ATTRIBUTES)
         return 0;
     const qsizetype slash = std::max(folder.lastIndexOf('/'), folder.lastIndexOf('\\'));
     if (slash > 0) {
-        if (const int error = makeFolders(folder.left(slash), failedAt))
+        if (const int error = makeFolders(folder.left(slash), failedAt, untrusted))
             return error;
     }
     if (::CreateDirectoryW(reinterpret_cast<const wchar_t *>(name.utf16()), nullptr) ||
@@ -114,11 +120,30 @@ int makeFolders(const QByteArray &folder, QByteArray &failedAt)
     return int(::GetLastError());
 }
 
-// Windows has no root whose rights a planted link could borrow in this way: an
-// administrator's programs follow the access rules of each file.
-PathTrust pathTrust(const char *) noexcept
+FileAccess readWholeFile(const QString &path, QByteArray &contents)
 {
-    return PathTrust::Follow;
+    QFile file(path);
+    if (!file.exists())
+        return {FileAccess::Missing, 0};
+    if (!QFileInfo(path).isFile())
+        return {FileAccess::NotAFile, 0};
+    if (!file.open(QIODevice::ReadOnly))
+        return {FileAccess::Failed, int(::GetLastError())};
+    contents = file.readAll();
+    return {};
+}
+
+FileAccess replaceFile(const QString &path, const QByteArray &contents)
+{
+    QByteArray failedAt;
+    bool untrusted = false;
+    if (const int error = makeFolders(QFileInfo(path).absolutePath().toUtf8(), failedAt, untrusted))
+        return {FileAccess::Failed, error};
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size() ||
+        !file.commit())
+        return {FileAccess::Failed, int(::GetLastError())};
+    return {};
 }
 
 } // namespace dorq

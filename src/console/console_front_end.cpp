@@ -49,6 +49,7 @@ ConsoleFrontEnd::ConsoleFrontEnd(SessionOptions options, std::FILE *out)
         m_writer.flush();
     });
     connect(&m_session, &Session::journalFailed, this, &ConsoleFrontEnd::report);
+    connect(&m_session, &Session::notice, this, &ConsoleFrontEnd::report);
     m_clockWait.setSingleShot(true);
     connect(&m_clockWait, &QTimer::timeout, this, &ConsoleFrontEnd::onClockStuck);
     m_clockWait.start(ClockWaitMs);
@@ -156,8 +157,8 @@ void ConsoleFrontEnd::finish()
 
 void ConsoleFrontEnd::report(const Error &error)
 {
-    // A journal made anew is news, not an error with a number.
-    if (error.kind == ErrorKind::Replaced)
+    // A journal made anew, a lock file not believed: news without a number.
+    if (error.kind == ErrorKind::Replaced || error.number == 0)
         return tell(QStringLiteral("dorq-pulse: ") + errorText(error));
     tell(QStringLiteral("Fout %1: %2").arg(error.number).arg(errorText(error)));
 }

@@ -43,6 +43,8 @@ enum class ErrorStep {
     SettingsSave,
     // The window's log, saved to a file.
     LogSave,
+    // Another program's lock file for a port, not believed: a notice, no failure.
+    LockFile,
 };
 
 // Why, where the kind alone does not say.
@@ -72,6 +74,10 @@ enum class ErrorReason {
     PortNotOpen,
     // Untrusted: a file of another user's, not a way another user could change.
     OthersFile,
+    // LockFile: the process it names is gone; or it neither runs as a user who may open the
+    // device nor has the device open.
+    ProcessGone,
+    NotBelievable,
 };
 
 // One failure, as a value. `number` is the system's own (errno, or GetLastError on Windows)

@@ -7,7 +7,6 @@
 #include "tty_linux.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <fcntl.h>
@@ -156,7 +155,7 @@ private:
     // What must not be opened at all, since opening a tty and setting it up are one step
     // here: our own close still under way, a lock file of another program, the terminal the
     // user types into. The node is looked at along the way the open takes, without opening it.
-    void refuseBeforeOpening(const QByteArray &path) const
+    void refuseBeforeOpening(const QByteArray &path)
     {
         bool untrusted = false;
         OwnedFd at{openTrusted(path.constData(), O_PATH | O_CLOEXEC, 0, untrusted)};
@@ -168,9 +167,11 @@ private:
                           ErrorReason::OwnTerminal);
         if (isStillClosing(node.st_rdev))
             throw failure(EBUSY, ErrorStep::Open, m_name, ErrorKind::StillClosing);
-        const PortHolder held = lockFileHolder(QFileInfo(m_name).canonicalFilePath(), node.st_rdev);
-        if (held.pid)
-            throw busy(m_name, held);
+        const LockFileHolder held = lockFileHolder(at.fd, node);
+        if (held.holder.pid)
+            throw busy(m_name, held.holder);
+        if (held.ignored.pid)
+            emit noticed(lockFileNotice(held, m_name));
     }
 
     // flock ends with the process that holds the port, however it ends. TIOCEXCL also keeps

@@ -41,6 +41,7 @@ Session::Session(SessionOptions options, QObject *parent)
     if (m_journal)
         m_journal->onFailure([this](const Error &failure) { emit journalFailed(failure); });
     connect(m_comm, &MsComm::portLost, this, &Session::portLost);
+    connect(m_comm, &MsComm::notice, this, &Session::notice);
 
     m_timer.setObjectName(QStringLiteral("Timer1"));
     m_timer.setTimerType(Qt::PreciseTimer);
@@ -105,6 +106,7 @@ SelectResult Session::setDevice(int port, const QString &device)
         // On a line of its own, closed again at once: the open port stays as it is.
         try {
             MsComm trial({{port, device}}, m_devices());
+            connect(&trial, &MsComm::notice, this, &Session::notice);
             dorq::selectPort(trial, port);
         } catch (const SerialError &e) {
             result.error = e.error();

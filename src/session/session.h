@@ -68,6 +68,8 @@ signals:
     // A journal row could not be written, told once until a row goes through again; or the
     // file was replaced (kind Replaced), told each time.
     void journalFailed(const dorq::Error &error);
+    // Something the user should know that stopped nothing (a port's lock file not believed).
+    void notice(const dorq::Error &notice);
 
 private:
     void onTimer();

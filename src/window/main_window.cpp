@@ -48,6 +48,9 @@ MainWindow::MainWindow(Options options)
     });
     connect(m_session, &Session::journalFailed, this, &MainWindow::journalFailed);
     connect(m_session, &Session::clockTextChanged, m_form.label4, &QLabel::setText);
+    connect(m_session, &Session::notice, this, [](const Error &notice) {
+        writeStandardError(QStringLiteral("dorq-pulse: %1\n").arg(errorText(notice)));
+    });
 
     channelButton(0)->setFocus();
 }

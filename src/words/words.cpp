@@ -115,6 +115,21 @@ QString propertyText(const Error &e)
     }
 }
 
+// A lock file that blocks nothing, since it is not believed.
+QString lockFileText(const Error &e)
+{
+    if (e.reason == ErrorReason::ProcessGone)
+        return QStringLiteral("Lockbestand %1 genegeerd: proces %2, dat het noemt, bestaat niet "
+                              "meer.")
+            .arg(e.lockFile)
+            .arg(e.holderPid);
+    return QStringLiteral("Lockbestand %1 genegeerd: het noemt %2 (proces %3), dat %4 niet open "
+                          "heeft en niet draait als de eigenaar van het bestand met recht op %4.")
+        .arg(e.lockFile, e.holder.isEmpty() ? QStringLiteral("een proces") : e.holder)
+        .arg(e.holderPid)
+        .arg(e.path);
+}
+
 // How this front end's user points a port at another device.
 QString chooseAnother(FrontEnd frontEnd)
 {
@@ -171,6 +186,8 @@ QString errorText(const Error &e)
     case ErrorStep::SettingsRead:
     case ErrorStep::SettingsSave:
         return settingsText(e);
+    case ErrorStep::LockFile:
+        return lockFileText(e);
     case ErrorStep::LogSave:
         break;
     }

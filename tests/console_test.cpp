@@ -9,10 +9,12 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -316,6 +318,130 @@ TEST(Headless, KeepsEveryRowOfAPressItAnsweredWhenKilledAndSharesAJournal)
     if (slow)
         QProcess::execute("fusermount3", {"-u", dir.filePath("slow/disk")});
     slowDisk.waitForFinished(5000);
+}
+
+// The last line of what it said on standard error that holds `text`.
+static QString saidLine(const QByteArray &said, const char *text)
+{
+    const QStringList lines = QString::fromUtf8(said).split('\n');
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line)
+        if (line->contains(text))
+            return *line;
+    return {};
+}
+
+TEST(Headless, AStalledJournalHoldsUpNoPressNoClockAndNoEnd)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkpath("slow/back");
+    QDir(dir.path()).mkpath("slow/disk");
+    QProcess slowDisk; // a disk that stops answering, as a hung network share does
+#ifdef DORQ_SLOW_DISK
+    slowDisk.start(DORQ_SLOW_DISK, {dir.filePath("slow/back"), dir.filePath("slow/disk"), "0", "0"});
+#endif
+    const auto mounted = [&] {
+        QFile mounts("/proc/self/mounts");
+        mounts.open(QIODevice::ReadOnly);
+        return mounts.readAll().contains(dir.filePath("slow/disk").toUtf8());
+    };
+    const bool fuse = slowDisk.waitForStarted(5000) && QTest::qWaitFor(mounted, 5000);
+    const pid_t disk = pid_t(slowDisk.processId());
+    const auto unmount = qScopeGuard([&] {
+        if (fuse)
+            QProcess::execute("fusermount3", {"-u", dir.filePath("slow/disk")});
+        slowDisk.waitForFinished(5000);
+    });
+    const struct
+    {
+        const char *what;
+        QString journal;
+        std::function<void(pid_t writer)> stall, mend;
+    } rows[] = {
+        {"a stopped writer", dir.filePath("j.csv"), [](pid_t w) { ::kill(w, SIGSTOP); },
+         [](pid_t w) { ::kill(w, SIGKILL); }},
+        {"a hung disk", dir.filePath("slow/disk/j.csv"), [&](pid_t) { ::kill(disk, SIGSTOP); },
+         [&](pid_t) { ::kill(disk, SIGCONT); }},
+    };
+    const auto gone = [](pid_t pid) { // or ended, and not waited for by its new parent
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+    };
+    for (const auto &row : rows) {
+        if (row.journal.contains("slow") && !fuse) {
+            std::fprintf(stderr, "No FUSE here: no hung disk tried.\n");
+            continue;
+        }
+        SCOPED_TRACE(row.what);
+        Headless tool({"--journal", row.journal});
+        tool.send("1\n");
+        ASSERT_EQ(tool.answers(2).size(), 2);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return readCsv(row.journal).size() == 1; }, 5000));
+        const pid_t writer = newestChild(tool.process.processId());
+        row.stall(writer);
+        auto mend = qScopeGuard([&] { row.mend(writer); }); // also when a check fails
+        const int presses = 40000; // more than the pipe and the room in memory hold
+        tool.send(QByteArray("2\n").repeated(presses));
+        const QStringList answers = tool.answers(presses);
+        ASSERT_EQ(answers.size(), presses) << "no press waits for the journal";
+        // The clock went on: the last record is of now.
+        const QTime stamped = QTime::fromString(answers.last().mid(10, 11) + '0', "hh:mm:ss.zzz");
+        EXPECT_LT(std::abs(stamped.msecsTo(QTime::currentTime())), 1000)
+            << qPrintable(answers.last());
+        QElapsedTimer ending;
+        ending.start();
+        ::kill(pid_t(tool.process.processId()), SIGTERM);
+        ASSERT_TRUE(tool.process.waitForFinished(5000));
+        EXPECT_LT(ending.elapsed(), 1000);
+        EXPECT_EQ(tool.process.exitCode(), 1);
+        const QByteArray said = tool.process.readAllStandardError();
+        EXPECT_NE(saidLine(said, "neemt geen rijen meer aan"), "") << "told as it happened";
+        EXPECT_TRUE(saidLine(said, "niet in het journaal")
+                        .startsWith(QStringLiteral("dorq-pulse: %1 rijen zijn").arg(presses)))
+            << said.right(500).constData();
+        mend.dismiss();
+        row.mend(writer);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return gone(writer); }, 10000)) << "the writer ends";
+    }
+}
+
+TEST(Headless, RowsNotWrittenAreToldAndCountedWhateverSigchldItInherits)
+{
+    PtyPair line;
+    QTemporaryDir dir;
+    const QString journal = dir.filePath("j.csv");
+    QProcess tool;
+    // Inherited as ignored, a child's end could not be waited for.
+    tool.setChildProcessModifier([] { ::signal(SIGCHLD, SIG_IGN); });
+    tool.start(DORQ_PROGRAM, {"--headless", "--com1", line.deviceName(), "--journal", journal});
+    tool.write("com1\n1\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readCsv(journal).size() == 1; }, 5000));
+    QFile status(QStringLiteral("/proc/%1/status").arg(tool.processId()));
+    ASSERT_TRUE(status.open(QIODevice::ReadOnly));
+    const QByteArray text = status.readAll();
+    const qsizetype ignored = text.indexOf("SigIgn:");
+    EXPECT_FALSE(text.mid(ignored + 7, 17).trimmed().toULongLong(nullptr, 16) &
+                 (1ULL << (SIGCHLD - 1)))
+        << "set back to its default at start";
+    const pid_t writer = newestChild(tool.processId());
+    ::kill(writer, SIGSTOP);
+    const auto killed = qScopeGuard([&] { ::kill(writer, SIGKILL); });
+    tool.write("2\n3\n4\n");
+    QByteArray answers;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (answers += tool.readAllStandardOutput()).count('\n') == 6; }, 5000));
+    ::kill(writer, SIGKILL);
+    tool.closeWriteChannel();
+    ASSERT_TRUE(tool.waitForFinished(5000));
+    EXPECT_EQ(tool.exitCode(), 1) << "every press was sent, but three rows are lost";
+    const QStringList sent = QString::fromUtf8(answers).split('\n');
+    ASSERT_GE(sent.size(), 6);
+    const QString told = saidLine(tool.readAllStandardError(), "niet in het journaal");
+    EXPECT_TRUE(told.startsWith("dorq-pulse: 3 rijen zijn niet in het journaal " + journal))
+        << qPrintable(told);
+    EXPECT_TRUE(told.endsWith(QStringLiteral("van \"%1\" tot en met \"%2\"")
+                                  .arg(sent[3].mid(5), sent[5].mid(5))))
+        << qPrintable(told);
+    EXPECT_EQ(readCsv(journal).size(), 1);
 }
 
 // Each press's journal row: how far its record's time lies before the moment its row was

@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
@@ -388,6 +389,30 @@ TEST(Faults, AFarEndThatStopsReadingLosesNoLineReportedSentAndNoCloseWaits)
                           "error not-taken 11: " + QString::fromLocal8Bit(std::strerror(EAGAIN)));
         }
     }
+}
+
+TEST(Faults, RowsTheJournalLostAreToldInTheWindowBeforeItCloses)
+{
+    FaultRig rig;
+    rig.journalPath = rig.scratch.filePath("journal.csv");
+    rig.open();
+    rig.choose(1);
+    rig.press(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readCsv(rig.journalPath).size() == 1; }, 5000));
+    const pid_t writer = newestChild();
+    ::kill(writer, SIGSTOP);
+    const auto killed = qScopeGuard([&] { ::kill(writer, SIGKILL); });
+    for (int i = 1; i <= 3; ++i)
+        rig.press(i);
+    ::kill(writer, SIGKILL);
+    rig.window->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig.window->isVisible(); }, 5000));
+    ASSERT_FALSE(rig.reporter.reports.empty());
+    const QString told = rig.reporter.reports.back().text;
+    EXPECT_TRUE(told.startsWith("3 rijen zijn niet in het journaal " + rig.journalPath))
+        << qPrintable(told);
+    EXPECT_TRUE(told.contains(QStringLiteral("van \"2  ")) && told.contains("tot en met \"4  "))
+        << qPrintable(told);
 }
 
 TEST(Faults, ClockJumpsKeepRecordsWellFormed)

@@ -12,11 +12,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -264,6 +268,55 @@ TEST(Journal, TakesItsFileByteForByteAndRefusesWhatIsNoFile)
         EXPECT_EQ(Journal::toNativeFile(path, &failure), nullptr) << "opened " << path.constData();
         EXPECT_EQ(failure.kind, ErrorKind::NotAFile) << path.constData();
     }
+}
+
+TEST(Journal, AStalledWriterHoldsUpNoRowAndEveryRowNotWrittenIsCountedAndNamed)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("j.csv");
+    auto journal = Journal::toFile(path);
+    Told told(*journal);
+    journal->append(Row);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readCsv(path).size() == 1; }, 5000));
+    const pid_t writer = newestChild();
+    ASSERT_EQ(::kill(writer, SIGSTOP), 0);
+    const auto killed = qScopeGuard([&] { ::kill(writer, SIGKILL); }); // also when a check fails
+    // Many more rows than the pipe and the room in memory hold: none waits for the writer.
+    const int rows = 40000;
+    JournalRow row = Row;
+    for (int i = 0; i < rows; ++i) {
+        row.record = QByteArray::number(i).rightJustified(14).toStdString();
+        journal->append(row);
+    }
+    ASSERT_TRUE(told.waitFor(1));
+    EXPECT_EQ(told.failures[0].kind, ErrorKind::Lost);
+    EXPECT_EQ(told.failures[0].reason, ErrorReason::WriterBehind);
+    ::kill(writer, SIGKILL);
+    EXPECT_FALSE(journal->finish(5000));
+    const auto loss = journal->loss();
+    ASSERT_TRUE(loss);
+    EXPECT_EQ(loss->rows, rows);
+    EXPECT_EQ(loss->firstRecord, QString("0").rightJustified(14));
+    EXPECT_EQ(loss->lastRecord, QString::number(rows - 1).rightJustified(14));
+    EXPECT_EQ(readCsv(path).size(), 1);
+}
+
+TEST(Journal, ALockSomeoneElseHoldsStopsNoRowAndANewFileIsTheUsersAlone)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("j.csv");
+    Journal::toFile(path)->append(Row);
+    EXPECT_EQ(QFileInfo(path).permissions() & 0x0077, 0) << "no one else may read, nor lock it";
+    // Anyone who may read a file may lock it; another user's `flock -s` takes it so.
+    ::chmod(QFile::encodeName(path).constData(), 0644);
+    const int other = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    ASSERT_EQ(::flock(other, LOCK_SH), 0);
+    auto journal = Journal::toFile(path);
+    for (int i = 0; i < 3; ++i)
+        journal->append(Row);
+    EXPECT_TRUE(journal->finish(5000));
+    EXPECT_EQ(readCsv(path).size(), 4);
+    ::close(other);
 }
 
 // Needs root: as an ordinary user a link reaches nothing that user could not reach anyway.

@@ -148,7 +148,7 @@ int main(int argc, char **argv)
     options.session.ports = ports;
     options.session.journal = std::move(journal);
     auto window = std::make_unique<MainWindow>(std::move(options));
-    onTerminationSignals(window.get(), [&window] { window->close(); });
+    onTerminationSignals(window.get(), [&window] { window->closeAtOnce(); });
     window->show();
     const int status = QApplication::exec();
     const bool journaled = window->finishJournal();

@@ -15,7 +15,7 @@ enum class ErrorKind {
     StillClosing, // our own last close of it is still sending its output
     NotSerial,    // a file, a folder, a pty master, the user's own terminal: `reason` says
     NotTaken,     // the far end does not read: the line (or its rest) was not handed over
-    Lost,         // unplugged, hung up: the port is closed; or journal rows that were lost
+    Lost,         // unplugged, hung up: the port is closed; or journal rows not written
     Refused,      // the device refused the settings or a modem line
     Invalid,      // the component's own: a property value or a call it refuses
     NotAFile,     // a FIFO, socket or folder where a file was wanted
@@ -74,6 +74,12 @@ enum class ErrorReason {
     PortNotOpen,
     // Untrusted: a file of another user's, not a way another user could change.
     OthersFile,
+    // Lost, of journal rows: the writer takes none (a hung disk, a stopped writer) and the
+    // rows waiting for it fill their room; the writer has ended; the program ended before
+    // the writer confirmed them.
+    WriterBehind,
+    WriterGone,
+    Unconfirmed,
     // LockFile: the process it names is gone; or it neither runs as a user who may open the
     // device nor has the device open.
     ProcessGone,
@@ -94,10 +100,13 @@ struct Error
     QString value;  // Invalid: what was refused, as given
     QString holder; // Busy: program name, or empty
     qint64 holderPid = 0;
-    QString lockFile;   // Busy: the lock file that names the holder
-    int taken = 0;      // NotTaken: bytes of the line the system did take
-    int size = 0;       // NotTaken: bytes of the line
-    QString suggestion; // NotFound: a file of that name where the user probably meant it
+    QString lockFile;    // Busy: the lock file that names the holder
+    int taken = 0;       // NotTaken: bytes of the line the system did take
+    int size = 0;        // NotTaken: bytes of the line
+    QString suggestion;  // NotFound: a file of that name where the user probably meant it
+    qint64 rows = 0;     // Lost, of journal rows: how many were not written
+    QString firstRecord; // and of those answered sent, the first and the last record
+    QString lastRecord;
 };
 
 // Numbers for failures that have no system error code; operators and manuals of serial

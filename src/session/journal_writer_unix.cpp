@@ -26,10 +26,14 @@ struct Writer
     int reports;
     int file;
     const char *path;
-    bool known = false; // whether the program has heard yet how rows fare
     bool failing = false;
     bool lost = false;
     bool dirty = false;
+    bool lockTaken = true; // false while another holds the lock for long: tried once a row
+    bool programGone = false;
+    std::int64_t taken = 0;
+    std::int64_t written = 0;
+    std::int64_t told = -1; // `taken` as last told
     timespec lastSync = {};
 };
 
@@ -38,22 +42,51 @@ char buffer[2 * (MaxJournalRow + 4)];
 constexpr const char *Header = JournalHeader;
 constexpr std::size_t HeaderSize = sizeof JournalHeader - 1;
 
-void tell(const Writer &w, WriterReport::Kind kind, int number)
+// `surely`: waits for room, so that the program learns where a run of rows that fared alike
+// ends; a mere progress report is dropped when the program is not reading, as the next one
+// says it too. A program that has gone is told nothing more, and the rows still go on.
+void tell(Writer &w, WriterReport::Kind kind, int number, bool surely = true)
 {
-    const WriterReport report{kind, number};
-    // The program may be gone or busy: a report is never worth a wait.
-    [[maybe_unused]] const ssize_t sent = ::write(w.reports, &report, sizeof report);
+    const WriterReport report{kind, number, w.taken, w.written};
+    for (pollfd room{w.reports, POLLOUT, 0}; !w.programGone; ::poll(&room, 1, -1)) {
+        const ssize_t n = ::write(w.reports, &report, sizeof report);
+        if (n == sizeof report)
+            return void(w.told = w.taken);
+        const bool full = n < 0 && (errno == EAGAIN || errno == EINTR);
+        w.programGone = !full;
+        if (!surely && full)
+            return;
+    }
 }
 
-// Told when rows stop or start going through, not for every row.
-void outcome(Writer &w, int error, WriterReport::Kind failedAs = WriterReport::WriteFailed)
+// One row done. A change from writing to failing or back is told, not every row.
+void rowDone(Writer &w, int error, WriterReport::Kind failedAs = WriterReport::WriteFailed)
 {
     w.lost = w.lost || error;
-    if (w.known && w.failing == (error != 0))
-        return;
-    w.known = true;
+    const bool change = w.failing != (error != 0);
+    if (change && w.told != w.taken)
+        tell(w, WriterReport::Progress, 0); // where the run before this row ends
+    ++w.taken;
+    w.written += !error;
     w.failing = error != 0;
-    tell(w, error ? failedAs : WriterReport::RowWritten, error);
+    if (change)
+        tell(w, error ? failedAs : WriterReport::Progress, error);
+}
+
+// Instances sharing the file take turns, so that a row is ended before another begins. The
+// lock is advisory, and anyone who may read the file may hold it: one held for long is
+// written past, so that no other user can stop the journal.
+bool lock(Writer &w)
+{
+    for (int tries = 0;; ++tries) {
+        if (::flock(w.file, LOCK_EX | LOCK_NB) == 0)
+            return w.lockTaken = true;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK || !w.lockTaken || tries >= 100)
+            return w.lockTaken = false;
+        ::poll(nullptr, 0, 1);
+    }
 }
 
 int writeAll(int fd, iovec *parts, int count)
@@ -96,34 +129,34 @@ void append(Writer &w, char *row, std::size_t size, bool reopened = false)
 {
     struct stat byFd = {}, byPath = {};
     if (::fstat(w.file, &byFd) != 0)
-        return outcome(w, errno);
+        return rowDone(w, errno);
     if (!S_ISREG(byFd.st_mode)) { // a device such as /dev/null
         iovec part{row, size};
-        return outcome(w, writeAll(w.file, &part, 1));
+        return rowDone(w, writeAll(w.file, &part, 1));
     }
-    // Instances sharing the file take turns, so that a row is ended before another begins.
-    while (::flock(w.file, LOCK_EX) != 0 && errno == EINTR) {
-    }
+    const bool locked = lock(w);
     if (!reopened && (::stat(w.path, &byPath) != 0 || byPath.st_dev != byFd.st_dev ||
                       byPath.st_ino != byFd.st_ino)) {
         // Deleted or replaced: rows would go where nobody looks.
         WriterReport why{};
         const int fd = openJournalFd(w.path, why);
-        if (fd < 0) {
+        if (locked)
             ::flock(w.file, LOCK_UN);
-            return outcome(w, why.number ? why.number : EINVAL, WriterReport::Kind(why.kind));
-        }
+        if (fd < 0)
+            return rowDone(w, why.number ? why.number : EINVAL, WriterReport::Kind(why.kind));
         ::close(w.file);
         w.file = fd;
+        w.lockTaken = true;
         tell(w, WriterReport::Replaced, 0);
         return append(w, row, size, true);
     }
     ::fstat(w.file, &byFd); // now that no other instance writes
     iovec parts[2] = {prefixFor(w.file, byFd.st_size), {row, size}};
     const int error = writeAll(w.file, parts, 2);
-    ::flock(w.file, LOCK_UN);
+    if (locked)
+        ::flock(w.file, LOCK_UN);
     w.dirty = true;
-    outcome(w, error);
+    rowDone(w, error);
 }
 
 double msSince(const timespec &then)
@@ -136,8 +169,10 @@ double msSince(const timespec &then)
 void sync(Writer &w)
 {
     // Devices cannot be synced, and need not be.
-    if (::fdatasync(w.file) != 0 && errno != EINVAL && errno != EROFS)
-        outcome(w, errno, WriterReport::SyncFailed);
+    if (::fdatasync(w.file) != 0 && errno != EINVAL && errno != EROFS) {
+        w.lost = true;
+        tell(w, WriterReport::SyncFailed, errno);
+    }
     w.dirty = false;
     ::clock_gettime(CLOCK_MONOTONIC, &w.lastSync);
 }
@@ -186,15 +221,15 @@ int openJournalFd(const char *path, WriterReport &why) noexcept
     const auto refuse = [&why](int fd, WriterReport::Kind kind, int number = 0) {
         if (fd >= 0)
             ::close(fd);
-        why = {kind, number};
+        why = {kind, number, 0, 0};
         return -1;
     };
     // Without blocking: a FIFO nobody reads would hold the program at its start.
     const int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK;
     bool untrusted = false;
-    int fd = openTrusted(path, O_RDWR | flags, 0644, untrusted);
+    int fd = openTrusted(path, O_RDWR | flags, 0600, untrusted);
     if (fd < 0 && errno == EACCES && !untrusted)
-        fd = openTrusted(path, O_WRONLY | flags, 0644, untrusted);
+        fd = openTrusted(path, O_WRONLY | flags, 0600, untrusted);
     struct stat st = {};
     if (fd < 0 && untrusted)
         return refuse(fd, WriterReport::Untrusted, errno);
@@ -250,9 +285,13 @@ void runJournalWriter(int rows, int reports, int file, const char *path) noexcep
         }
         std::memmove(buffer, buffer + at, have - at);
         have -= at;
+        if (w.told != w.taken)
+            tell(w, WriterReport::Progress, 0, false);
     }
     if (have) // a row cut off in the pipe: the program died in the middle of writing it
         w.lost = true;
+    if (w.told != w.taken)
+        tell(w, WriterReport::Progress, 0);
     if (w.dirty)
         sync(w);
     ::_exit(w.lost ? 1 : 0);

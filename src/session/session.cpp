@@ -79,9 +79,25 @@ PressResult Session::press(int index)
     return result;
 }
 
-bool Session::finishJournal()
+void Session::closeJournal()
 {
-    return !m_journal || m_journal->finish();
+    if (m_journal)
+        m_journal->closeInput();
+}
+
+bool Session::journalEnded()
+{
+    return !m_journal || m_journal->ended();
+}
+
+bool Session::finishJournal(int ms)
+{
+    return !m_journal || m_journal->finish(ms);
+}
+
+std::optional<Error> Session::journalLoss() const
+{
+    return m_journal ? m_journal->loss() : std::nullopt;
 }
 
 SelectResult Session::selectPort(int port)

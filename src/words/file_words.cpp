@@ -17,6 +17,39 @@ QString untrustedWay()
                           "gebruiker kan veranderen; als root volgt dorq-pulse die niet");
 }
 
+namespace {
+
+// Journal rows that are not in the file.
+QString lostText(const Error &e)
+{
+    switch (e.reason) {
+    case ErrorReason::WriterBehind:
+        return QStringLiteral("Het journaal %1 neemt geen rijen meer aan (de schijf hangt, of het "
+                              "schrijfproces staat stil): nieuwe rijen gaan verloren tot het weer "
+                              "schrijft")
+            .arg(e.path);
+    case ErrorReason::WriterGone:
+        return QStringLiteral("Het schrijfproces van het journaal %1 is gestopt: de rijen die "
+                              "het nog niet had geschreven zijn verloren")
+            .arg(e.path);
+    default:
+        break;
+    }
+    const QString rows =
+        e.rows == 1 ? QStringLiteral("1 rij is") : QStringLiteral("%1 rijen zijn").arg(e.rows);
+    QString text = QStringLiteral("%1 niet in het journaal %2 geschreven, of niet voor het einde "
+                                  "bevestigd")
+                       .arg(rows, e.path);
+    if (e.firstRecord == e.lastRecord && !e.firstRecord.isEmpty())
+        text += QStringLiteral("; daarbij de verzonden regel \"%1\"").arg(e.firstRecord);
+    else if (!e.firstRecord.isEmpty())
+        text += QStringLiteral("; daarbij de verzonden regels van \"%1\" tot en met \"%2\"")
+                    .arg(e.firstRecord, e.lastRecord);
+    return text;
+}
+
+} // namespace
+
 QString journalText(const Error &e)
 {
     switch (e.step) {
@@ -46,6 +79,8 @@ QString journalText(const Error &e)
     default:
         break;
     }
+    if (e.kind == ErrorKind::Lost)
+        return lostText(e);
     if (e.kind == ErrorKind::Replaced)
         return QStringLiteral("Het journaal %1 was verwijderd of vervangen; de volgende rijen "
                               "staan in een nieuw bestand op dezelfde plaats")

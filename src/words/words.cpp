@@ -124,7 +124,8 @@ QString lockFileText(const Error &e)
             .arg(e.lockFile)
             .arg(e.holderPid);
     return QStringLiteral("Lockbestand %1 genegeerd: het noemt %2 (proces %3), dat %4 niet open "
-                          "heeft en niet draait als de eigenaar van het bestand met recht op %4.")
+                          "heeft, en de eigenaar van het bestand mag %4 niet openen of draait dat "
+                          "proces niet.")
         .arg(e.lockFile, e.holder.isEmpty() ? QStringLiteral("een proces") : e.holder)
         .arg(e.holderPid)
         .arg(e.path);

@@ -24,6 +24,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace dorq;
@@ -94,6 +95,9 @@ TEST(Journal, GivesEveryFileItsHeaderAndEveryRowALineOfItsOwn)
             EXPECT_TRUE(journal->finish());
         }
         EXPECT_EQ(contents(path), r.before + csvRow(row, run, 1));
+        if (r.found.isNull()) {
+            EXPECT_EQ(QFileInfo(path).permissions() & 0x0077, 0) << "a new file is ours alone";
+        }
         EXPECT_EQ(readCsv(path).last().mid(5), QStringList({"COM1", row.device, "sent"}));
     }
 }
@@ -272,6 +276,7 @@ TEST(Journal, TakesItsFileByteForByteAndRefusesWhatIsNoFile)
 
 TEST(Journal, AStalledWriterHoldsUpNoRowAndEveryRowNotWrittenIsCountedAndNamed)
 {
+    ::signal(SIGPIPE, SIG_IGN); // as the program does first: a writer gone is told by EPIPE
     QTemporaryDir dir;
     const QString path = dir.filePath("j.csv");
     auto journal = Journal::toFile(path);
@@ -301,22 +306,48 @@ TEST(Journal, AStalledWriterHoldsUpNoRowAndEveryRowNotWrittenIsCountedAndNamed)
     EXPECT_EQ(readCsv(path).size(), 1);
 }
 
-TEST(Journal, ALockSomeoneElseHoldsStopsNoRowAndANewFileIsTheUsersAlone)
+// Needs root: the lock is another user's.
+TEST(Journal, AnotherUsersLockIsWrittenPastAndOneOfOurOwnWaitedFor)
 {
     QTemporaryDir dir;
-    const QString path = dir.filePath("j.csv");
-    Journal::toFile(path)->append(Row);
-    EXPECT_EQ(QFileInfo(path).permissions() & 0x0077, 0) << "no one else may read, nor lock it";
-    // Anyone who may read a file may lock it; another user's `flock -s` takes it so.
-    ::chmod(QFile::encodeName(path).constData(), 0644);
-    const int other = ::open(QFile::encodeName(path).constData(), O_RDONLY);
-    ASSERT_EQ(::flock(other, LOCK_SH), 0);
-    auto journal = Journal::toFile(path);
-    for (int i = 0; i < 3; ++i)
-        journal->append(Row);
-    EXPECT_TRUE(journal->finish(5000));
-    EXPECT_EQ(readCsv(path).size(), 4);
-    ::close(other);
+    const QByteArray path = QFile::encodeName(dir.filePath("j.csv"));
+    Journal::toNativeFile(path)->append(Row);
+    // Anyone who may read a file may lock it, with `flock -s` say.
+    ASSERT_EQ(::chmod(path.constData(), 0644), 0);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t other = ::fork();
+    if (other == 0) {
+        const int fd = ::open(path.constData(), O_RDONLY);
+        if (::flock(fd, LOCK_SH) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        [[maybe_unused]] const ssize_t told = ::write(ready[1], "x", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1) << "the other user holds the lock";
+    {
+        auto journal = Journal::toNativeFile(path);
+        for (int i = 0; i < 3; ++i)
+            journal->append(Row);
+        EXPECT_TRUE(journal->finish(5000));
+    }
+    ::kill(other, SIGKILL);
+    ::waitpid(other, nullptr, 0);
+    EXPECT_EQ(readCsv(QFile::decodeName(path)).size(), 4);
+
+    // A lock of this user's is another instance taking its turn: waited for.
+    const int ours = ::open(path.constData(), O_RDONLY);
+    ASSERT_EQ(::flock(ours, LOCK_SH), 0);
+    auto journal = Journal::toNativeFile(path);
+    journal->append(Row);
+    QTest::qWait(300);
+    EXPECT_EQ(readCsv(QFile::decodeName(path)).size(), 4) << "not written past our own";
+    ::close(ours);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return readCsv(QFile::decodeName(path)).size() == 5; }, 5000));
+    ::close(ready[0]);
+    ::close(ready[1]);
 }
 
 // Needs root: as an ordinary user a link reaches nothing that user could not reach anyway.

@@ -29,7 +29,6 @@ struct Writer
     bool failing = false;
     bool lost = false;
     bool dirty = false;
-    bool lockTaken = true; // false while another holds the lock for long: tried once a row
     bool programGone = false;
     std::int64_t taken = 0;
     std::int64_t written = 0;
@@ -71,22 +70,6 @@ void rowDone(Writer &w, int error, WriterReport::Kind failedAs = WriterReport::W
     w.failing = error != 0;
     if (change)
         tell(w, error ? failedAs : WriterReport::Progress, error);
-}
-
-// Instances sharing the file take turns, so that a row is ended before another begins. The
-// lock is advisory, and anyone who may read the file may hold it: one held for long is
-// written past, so that no other user can stop the journal.
-bool lock(Writer &w)
-{
-    for (int tries = 0;; ++tries) {
-        if (::flock(w.file, LOCK_EX | LOCK_NB) == 0)
-            return w.lockTaken = true;
-        if (errno == EINTR)
-            continue;
-        if (errno != EWOULDBLOCK || !w.lockTaken || tries >= 100)
-            return w.lockTaken = false;
-        ::poll(nullptr, 0, 1);
-    }
 }
 
 int writeAll(int fd, iovec *parts, int count)
@@ -134,7 +117,7 @@ void append(Writer &w, char *row, std::size_t size, bool reopened = false)
         iovec part{row, size};
         return rowDone(w, writeAll(w.file, &part, 1));
     }
-    const bool locked = lock(w);
+    const bool locked = takeTurn(w.file);
     if (!reopened && (::stat(w.path, &byPath) != 0 || byPath.st_dev != byFd.st_dev ||
                       byPath.st_ino != byFd.st_ino)) {
         // Deleted or replaced: rows would go where nobody looks.
@@ -146,7 +129,6 @@ void append(Writer &w, char *row, std::size_t size, bool reopened = false)
             return rowDone(w, why.number ? why.number : EINVAL, WriterReport::Kind(why.kind));
         ::close(w.file);
         w.file = fd;
-        w.lockTaken = true;
         tell(w, WriterReport::Replaced, 0);
         return append(w, row, size, true);
     }

@@ -38,6 +38,10 @@ struct WriterReport
 // file of another user's too. A new file is the user's alone.
 int openJournalFd(const char *path, WriterReport &why) noexcept;
 
+// Takes the file's lock, waiting for another instance of the program; true when it has it.
+// A lock of another user's is not waited for: false, and the row is written all the same.
+bool takeTurn(int file) noexcept;
+
 // Never returns: ends at the end of the pipe, with status 1 if any row was lost.
 [[noreturn]] void runJournalWriter(int rows, int reports, int file, const char *path) noexcept;
 

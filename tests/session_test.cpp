@@ -462,7 +462,8 @@ TEST(PortMemory, CommandLineOverRememberedOverDefault)
     }
 
     PortMemory chosen;
-    EXPECT_FALSE(chosen.remember(2, "/dev/ttyACM3"));
+    const auto kept = chosen.remember(2, "/dev/ttyACM3");
+    EXPECT_FALSE(kept) << qPrintable(errorText(*kept));
     EXPECT_FALSE(chosen.remember(1, {}));
     EXPECT_EQ(PortMemory().read().ports, (PortMap{{1, com1}, {2, "/dev/ttyACM3"}}))
         << "what was chosen is remembered, what the command line said is not";

@@ -3,7 +3,7 @@
 #include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTemporaryFile>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cerrno>
 
@@ -71,23 +71,22 @@ struct QuietQt
 // folder or link another user could change, and a FIFO holds nothing up.
 struct Copy
 {
-    explicit Copy(QByteArray bytes)
+    explicit Copy(QByteArray bytes) : name(folder.filePath(QStringLiteral("settings.ini")))
     {
         // An editor's byte order mark is no reason to forget the ports.
         if (bytes.startsWith(Bom))
             bytes.remove(0, Bom.size());
-        if (file.open()) {
+        QFile file(name);
+        if (file.open(QIODevice::WriteOnly))
             file.write(bytes);
-            file.flush();
-        }
     }
     QByteArray bytes() const
     {
-        // By name: QSettings saves by renaming a new file over it.
-        QFile saved(file.fileName());
+        QFile saved(name);
         return saved.open(QIODevice::ReadOnly) ? saved.readAll() : QByteArray();
     }
-    QTemporaryFile file;
+    QTemporaryDir folder; // a plain file in it, which QSettings replaces as it saves
+    QString name;
 };
 
 // QSettings reads its file as it is made: a FIFO would hold the start, and as root a link
@@ -134,7 +133,7 @@ PortMemory::Remembered PortMemory::readFile() const
     }
     Copy copy(bytes);
     const QSettings settings =
-        m_inFile ? QSettings(copy.file.fileName(), QSettings::IniFormat) : userSettings();
+        m_inFile ? QSettings(copy.name, QSettings::IniFormat) : userSettings();
     const QuietQt quiet;
     settings.allKeys(); // sections are parsed, and judged, only when first needed: all now
     if (settings.status() != QSettings::NoError) {
@@ -174,7 +173,7 @@ std::optional<Error> PortMemory::remember(int port, const QString &device)
     if (read.result != FileAccess::Done && read.result != FileAccess::Missing)
         return told(problem(ErrorStep::SettingsSave, read, m_file));
     Copy copy(bytes);
-    QSettings settings(copy.file.fileName(), QSettings::IniFormat);
+    QSettings settings(copy.name, QSettings::IniFormat);
     const QuietQt quiet;
     device.isEmpty() ? settings.remove(key(port)) : settings.setValue(key(port), device);
     settings.sync();

@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSerialPortInfo>
 #include <QStandardPaths>
 #include <algorithm>
@@ -137,12 +136,23 @@ FileAccess replaceFile(const QString &path, const QByteArray &contents)
 {
     QByteArray failedAt;
     bool untrusted = false;
-    if (const int error = makeFolders(QFileInfo(path).absolutePath().toUtf8(), failedAt, untrusted))
+    if (const int error =
+            makeFolders(QFileInfo(path).absolutePath().toUtf8(), failedAt, untrusted))
         return {FileAccess::Failed, error};
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size() ||
-        !file.commit())
+    const QString copy = path + QStringLiteral(".new");
+    QFile file(copy);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(contents) != contents.size() || !file.flush())
         return {FileAccess::Failed, int(::GetLastError())};
+    file.close();
+    const auto wide = [](const QString &name) {
+        return reinterpret_cast<const wchar_t *>(name.utf16());
+    };
+    if (!::MoveFileExW(wide(copy), wide(path), MOVEFILE_REPLACE_EXISTING)) {
+        const int error = int(::GetLastError());
+        QFile::remove(copy);
+        return {FileAccess::Failed, error};
+    }
     return {};
 }
 

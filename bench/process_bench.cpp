@@ -2,12 +2,14 @@
 // from outside through /proc only, so the program runs exactly as shipped.
 #include "report.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <poll.h>
 #include <pty.h>
@@ -16,8 +18,10 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -47,7 +51,7 @@ class Child
 public:
     // stdout goes to `out` when given, else nowhere; stdin comes from `in` when given;
     // stderr always nowhere.
-    explicit Child(const std::vector<std::string> &args, int out = -1, int in = -1)
+    explicit Child(const std::vector<std::string> &args, int out = -1, int in = -1, int err = -1)
     {
         std::vector<std::string> env;
         for (char **e = environ; *e; ++e)
@@ -64,7 +68,10 @@ public:
 
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        if (err >= 0)
+            posix_spawn_file_actions_adddup2(&actions, err, 2);
+        else
+            posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         if (in >= 0)
             posix_spawn_file_actions_adddup2(&actions, in, 0);
         if (out >= 0)
@@ -103,6 +110,17 @@ public:
     pid_t pid = -1;
     double started = 0;
 };
+
+// The newest child of a process: the journal's writer of a headless run.
+pid_t newestChild(pid_t pid)
+{
+    std::istringstream children(
+        readText("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children"));
+    pid_t child = 0, newest = 0;
+    while (children >> child)
+        newest = std::max(newest, child);
+    return newest;
+}
 
 // utime + stime of every thread of the process, in seconds.
 double cpuSeconds(const Child &child)
@@ -275,6 +293,191 @@ int headlessPress(const std::string &program)
     return wrong ? 1 : 0;
 }
 
+// A journal that takes nothing: its writer stopped, its disk hung (a FUSE disk whose server
+// is stopped), or the file locked by another user. Each: 1000 presses 5 to 25 ms apart, from
+// the command line written to its answer and to its 16 bytes at the peer, and how far the
+// answered record lies behind the true time; then 30000 presses at once, more than the pipe
+// and the room in memory hold; then SIGTERM, the time to the end, the status and the rows it
+// says it lost.
+struct Stall
+{
+    const char *what;
+    std::string journal;
+    std::function<void(pid_t program)> stall;
+    std::function<void()> mend;
+};
+
+int stalledOnce(const std::string &program, const Stall &stall)
+{
+    Pty pty;
+    int input[2], output[2], error[2];
+    if (::pipe(input) != 0 || ::pipe(output) != 0 || ::pipe(error) != 0)
+        throw std::runtime_error("no pipe");
+    ::fcntl(error[0], F_SETFL, O_NONBLOCK);
+    ::fcntl(error[0], F_SETPIPE_SZ, 1 << 20);
+    Child child({program, "--headless", "--com1", pty.name, "--journal", stall.journal}, output[1],
+                input[0], error[1]);
+    ::close(input[0]);
+    ::close(output[1]);
+    ::close(error[1]);
+    Answers answers{output[0], {}};
+    const auto say = [&](const std::string &command) {
+        for (std::size_t done = 0; done < command.size();) {
+            const ssize_t n = ::write(input[1], command.data() + done, command.size() - done);
+            if (n <= 0)
+                throw std::runtime_error("cannot write to the program");
+            done += std::size_t(n);
+        }
+    };
+    char buf[4096];
+    const auto drainPeer = [&] {
+        while (::read(pty.peer, buf, sizeof buf) > 0) {
+        }
+    };
+    if (answers.next(5000) != "ready")
+        throw std::runtime_error("no ready");
+    say("com1\n1\n");
+    if (answers.next(2000).rfind("ok ", 0) != 0 || answers.next(2000).rfind("sent ", 0) != 0)
+        throw std::runtime_error("COM1 did not open");
+    for (const double until = monotonicMs() + 5000; monotonicMs() < until; sleepMs(5))
+        if (std::count(std::istreambuf_iterator<char>(std::ifstream(stall.journal).rdbuf()), {},
+                       '\n') >= 2)
+            break;
+    stall.stall(child.pid);
+    drainPeer();
+    std::mt19937 random(4);
+    std::uniform_int_distribution<int> gap(5, 25);
+    std::vector<double> answered, toBytes, lag;
+    for (int i = 0; i < 1000; ++i) {
+        sleepMs(gap(random));
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        const double start = monotonicMs();
+        say(std::to_string(i % 8 + 1) + "\n");
+        std::string got;
+        while (got.size() < 16 && monotonicMs() - start < 1000) {
+            pollfd p{pty.peer, POLLIN, 0};
+            ::poll(&p, 1, 100);
+            const ssize_t n = ::read(pty.peer, buf, sizeof buf);
+            if (n > 0)
+                got.append(buf, std::size_t(n));
+        }
+        toBytes.push_back(monotonicMs() - start);
+        const std::string answer = answers.next(1000);
+        answered.push_back(monotonicMs() - start);
+        // "sent 5  10:20:30.12": the record's time against the true time of the press.
+        std::tm local{};
+        ::localtime_r(&now.tv_sec, &local);
+        const int recordCs = std::atoi(answer.substr(8, 2).c_str()) * 360000 +
+                             std::atoi(answer.substr(11, 2).c_str()) * 6000 +
+                             std::atoi(answer.substr(14, 2).c_str()) * 100 +
+                             std::atoi(answer.substr(17, 2).c_str());
+        const double trueCs = local.tm_hour * 360000.0 + local.tm_min * 6000.0 +
+                              local.tm_sec * 100.0 + double(now.tv_nsec) / 1e7;
+        lag.push_back((trueCs - recordCs) * 10);
+    }
+    const double burstStart = monotonicMs();
+    std::string burst;
+    for (int i = 0; i < 30000; ++i)
+        burst += "1\n";
+    int got = 0;
+    std::thread feeder([&] { say(burst); });
+    for (; got < 30000; ++got) {
+        drainPeer();
+        if (answers.next(2000).empty())
+            break;
+    }
+    feeder.join();
+    const double burstMs = monotonicMs() - burstStart;
+    const double terminated = monotonicMs();
+    ::kill(child.pid, SIGTERM);
+    int status = 0;
+    while (::waitpid(child.pid, &status, WNOHANG) == 0 && monotonicMs() - terminated < 5000)
+        sleepMs(0.1);
+    const double endMs = monotonicMs() - terminated;
+    child.pid = -1;
+    std::string said;
+    for (ssize_t n; (n = ::read(error[0], buf, sizeof buf)) > 0;)
+        said.append(buf, std::size_t(n));
+    std::string lostRows = "none"; // "dorq-pulse: 30999 rijen zijn niet in het journaal ..."
+    if (const auto lost = said.rfind(" rijen zijn niet in het journaal");
+        lost != std::string::npos) {
+        const auto begin = said.rfind(": ", lost) + 2;
+        lostRows = said.substr(begin, lost - begin);
+    }
+    stall.mend();
+    std::printf("%s: press to answer p50 %.3f p99 %.3f max %.3f ms, to bytes p99 %.3f ms; "
+                "record behind the true time p99 %.1f max %.1f ms; 30000 at once answered %d in "
+                "%.0f ms; SIGTERM to end %.1f ms, status %d, rows lost: %s\n",
+                stall.what, percentile(answered, 50), percentile(answered, 99),
+                percentile(answered, 100), percentile(toBytes, 99), percentile(lag, 99),
+                percentile(lag, 100), got, burstMs, endMs,
+                WIFEXITED(status) ? WEXITSTATUS(status) : -1, lostRows.c_str());
+    bench::result(std::string("Headless, journal stalled by ") + stall.what +
+                      ": press to answer (1000), end on SIGTERM",
+                  format("p99 %.3f ms; end %.1f ms, status %d, lost %s", percentile(answered, 99),
+                         endMs, WIFEXITED(status) ? WEXITSTATUS(status) : -1, lostRows.c_str()),
+                  "p99 < 1 ms, end < 100 ms",
+                  bench::met(got == 30000 && percentile(answered, 99) < 1 && endMs < 100));
+    ::close(input[1]);
+    ::close(output[0]);
+    ::close(error[0]);
+    return 0;
+}
+
+int headlessStalled(const std::string &program, const std::string &slowDisk)
+{
+    char folder[] = "/tmp/dorq-stall-XXXXXX";
+    if (!::mkdtemp(folder))
+        throw std::runtime_error("no folder");
+    ::chmod(folder, 0755);
+    const std::string dir = folder;
+    const auto run = [](const std::vector<std::string> &args) {
+        Child helper(args);
+        return helper.wait();
+    };
+    // A stopped writer.
+    pid_t writer = 0;
+    stalledOnce(program, {"a stopped writer", dir + "/stopped.csv",
+                          [&](pid_t p) { ::kill(writer = newestChild(p), SIGSTOP); },
+                          [&] { ::kill(writer, SIGKILL); }});
+    // A hung disk: the server of a FUSE disk stopped.
+    ::mkdir((dir + "/back").c_str(), 0755);
+    ::mkdir((dir + "/disk").c_str(), 0755);
+    {
+        Child disk({slowDisk, dir + "/back", dir + "/disk", "0", "0"});
+        for (const double until = monotonicMs() + 5000; monotonicMs() < until; sleepMs(10))
+            if (readText("/proc/self/mounts").find(dir + "/disk") != std::string::npos)
+                break;
+        stalledOnce(program, {"a hung disk", dir + "/disk/hung.csv",
+                              [&](pid_t p) { writer = newestChild(p), ::kill(disk.pid, SIGSTOP); },
+                              [&] { ::kill(disk.pid, SIGCONT); }});
+        for (const double until = monotonicMs() + 10000;
+             monotonicMs() < until && ::kill(writer, 0) == 0 &&
+             readText("/proc/" + std::to_string(writer) + "/stat").find(") Z ") ==
+                 std::string::npos;)
+            sleepMs(10);
+        run({"/usr/bin/fusermount3", "-u", dir + "/disk"});
+    }
+    // Another user's lock: `flock -s`, which anyone who may read the file may take.
+    const std::string locked = dir + "/locked.csv";
+    ::close(::open(locked.c_str(), O_WRONLY | O_CREAT, 0644));
+    const char *other = std::getenv("DORQ_OTHER_USER");
+    std::vector<std::string> holder = {"/usr/bin/flock", "-s", locked, "/bin/sleep", "600"};
+    if (::geteuid() == 0)
+        holder.insert(holder.begin(), {"/usr/sbin/runuser", "-u", other ? other : "nobody", "--"});
+    {
+        Child lock(holder);
+        for (const double until = monotonicMs() + 5000; monotonicMs() < until; sleepMs(10))
+            if (readText("/proc/locks").find("FLOCK  ADVISORY  READ") != std::string::npos)
+                break;
+        stalledOnce(program, {"another user's lock", locked, [](pid_t) {}, [] {}});
+        ::kill(lock.pid, SIGKILL);
+    }
+    run({"/bin/rm", "-rf", dir});
+    return 0;
+}
+
 // From start to "ready", and the start-up part of it: the time until the event loop first
 // waits (the clock then waits for a second to begin, by design).
 int headlessReady(const std::string &program, int runs)
@@ -434,11 +637,13 @@ int main(int argc, char **argv)
             return headlessReady(DORQ_PROGRAM, 8);
         if (mode == "startup")
             return startup(DORQ_PROGRAM, DORQ_WINDOW_BENCH, 7);
+        if (mode == "headless-stalled")
+            return headlessStalled(DORQ_PROGRAM, DORQ_SLOW_DISK);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "process_bench %s: %s\n", mode.c_str(), e.what());
         return 1;
     }
     std::fprintf(stderr, "usage: process_bench idle|startup|headless-idle|headless-press|"
-                         "headless-ready\n");
+                         "headless-ready|headless-stalled\n");
     return 2;
 }

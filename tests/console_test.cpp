@@ -9,13 +9,17 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,10 +29,16 @@ namespace {
 
 struct Headless
 {
-    explicit Headless(const QStringList &arguments, const QString &input = {})
+    // `environment` as NAME=value, added to the test's own.
+    explicit Headless(const QStringList &arguments, const QString &input = {},
+                      const QStringList &environment = {})
     {
         if (!input.isEmpty())
             process.setStandardInputFile(input);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString &setting : environment)
+            env.insert(setting.section('=', 0, 0), setting.section('=', 1));
+        process.setProcessEnvironment(env);
         process.start(QStringLiteral(DORQ_PROGRAM), QStringList{"--headless"} + arguments);
         process.waitForStarted(5000);
     }
@@ -67,6 +77,13 @@ struct Headless
     QProcess process;
 };
 
+void write(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(bytes);
+}
+
 } // namespace
 
 TEST(Headless, RunsAScriptOnARealLine)
@@ -93,6 +110,18 @@ TEST(Headless, RunsAScriptOnARealLine)
     ASSERT_EQ(rows.size(), 3);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(rows[i][4] + "\r\n", expected.mid(i * 16, 16)) << "journal row " << i;
+
+    // By a name that is not UTF-8, exactly as the system spells it.
+    const QByteArray name = QFile::encodeName(dir.path()) + "/p\xff\xfename";
+    ASSERT_EQ(::symlink(QFile::encodeName(line.deviceName()).constData(), name.constData()), 0);
+    QProcess shell;
+    shell.start("sh", {"-c",
+                       R"sh(printf 'com1\n5\n' | "$0" --headless --no-journal --com1 "$1/$(printf 'p\377\376name')")sh",
+                       DORQ_PROGRAM, dir.path()});
+    ASSERT_TRUE(shell.waitForFinished(10000));
+    EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardOutput().constData();
+    EXPECT_EQ(line.read(16).left(3), "5  ");
+    ::unlink(name.constData()); // a name Qt could not remove
 }
 
 TEST(Headless, ExitStatusSaysWhetherEverythingWent)
@@ -107,7 +136,8 @@ TEST(Headless, ExitStatusSaysWhetherEverythingWent)
         QStringList arguments;
         QByteArray commands;
         int status;
-        const char *says; // on standard output, or standard error for a usage error
+        QByteArray says; // on standard output, or standard error for a usage error
+        QStringList environment = {};
     } rows[] = {
         {"missing device",
          {"--no-journal", "--com1", dir.filePath("ttyGONE")},
@@ -150,10 +180,16 @@ TEST(Headless, ExitStatusSaysWhetherEverythingWent)
          1,
          "/tty\\nGONE niet openen: No such file or directory\n"},
         {"journal on a FIFO", {"--journal", fifo}, "", 2, "geen gewoon bestand"},
+        {"daily journal whose folder cannot be made",
+         {},
+         "",
+         2,
+         "Kan de map " + dir.filePath("fifo").toUtf8() + "/dorq-pulse voor het journaal niet maken",
+         {"XDG_DATA_HOME=" + fifo}},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
-        Headless tool(row.arguments);
+        Headless tool(row.arguments, {}, row.environment);
         tool.send(row.commands);
         EXPECT_EQ(tool.exitStatus(), row.status);
         const QByteArray said = row.status == 2 ? tool.process.readAllStandardError()
@@ -341,6 +377,130 @@ TEST(Headless, KeepsEveryRowOfAPressItAnsweredWhenKilledAndSharesAJournal)
     }
 }
 
+// The last line of what it said on standard error that holds `text`.
+static QString saidLine(const QByteArray &said, const char *text)
+{
+    const QStringList lines = QString::fromUtf8(said).split('\n');
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line)
+        if (line->contains(text))
+            return *line;
+    return {};
+}
+
+TEST(Headless, AStalledJournalHoldsUpNoPressNoClockAndNoEnd)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkpath("slow/back");
+    QDir(dir.path()).mkpath("slow/disk");
+    QProcess slowDisk; // a disk that stops answering, as a hung network share does
+#ifdef DORQ_SLOW_DISK
+    slowDisk.start(DORQ_SLOW_DISK, {dir.filePath("slow/back"), dir.filePath("slow/disk"), "0", "0"});
+#endif
+    const auto mounted = [&] {
+        QFile mounts("/proc/self/mounts");
+        mounts.open(QIODevice::ReadOnly);
+        return mounts.readAll().contains(dir.filePath("slow/disk").toUtf8());
+    };
+    const bool fuse = slowDisk.waitForStarted(5000) && QTest::qWaitFor(mounted, 5000);
+    const pid_t disk = pid_t(slowDisk.processId());
+    const auto unmount = qScopeGuard([&] {
+        if (fuse)
+            QProcess::execute("fusermount3", {"-u", dir.filePath("slow/disk")});
+        slowDisk.waitForFinished(5000);
+    });
+    const struct
+    {
+        const char *what;
+        QString journal;
+        std::function<void(pid_t writer)> stall, mend;
+    } rows[] = {
+        {"a stopped writer", dir.filePath("j.csv"), [](pid_t w) { ::kill(w, SIGSTOP); },
+         [](pid_t w) { ::kill(w, SIGKILL); }},
+        {"a hung disk", dir.filePath("slow/disk/j.csv"), [&](pid_t) { ::kill(disk, SIGSTOP); },
+         [&](pid_t) { ::kill(disk, SIGCONT); }},
+    };
+    const auto gone = [](pid_t pid) { // or ended, and not waited for by its new parent
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+    };
+    for (const auto &row : rows) {
+        if (row.journal.contains("slow") && !fuse) {
+            std::fprintf(stderr, "No FUSE here: no hung disk tried.\n");
+            continue;
+        }
+        SCOPED_TRACE(row.what);
+        Headless tool({"--journal", row.journal});
+        tool.send("1\n");
+        ASSERT_EQ(tool.answers(2).size(), 2);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return readCsv(row.journal).size() == 1; }, 5000));
+        const pid_t writer = newestChild(tool.process.processId());
+        row.stall(writer);
+        auto mend = qScopeGuard([&] { row.mend(writer); }); // also when a check fails
+        const int presses = 40000; // more than the pipe and the room in memory hold
+        tool.send(QByteArray("2\n").repeated(presses));
+        const QStringList answers = tool.answers(presses);
+        ASSERT_EQ(answers.size(), presses) << "no press waits for the journal";
+        // The clock went on: the last record is of now.
+        const QTime stamped = QTime::fromString(answers.last().mid(10, 11) + '0', "hh:mm:ss.zzz");
+        EXPECT_LT(std::abs(stamped.msecsTo(QTime::currentTime())), 1000)
+            << qPrintable(answers.last());
+        QElapsedTimer ending;
+        ending.start();
+        ::kill(pid_t(tool.process.processId()), SIGTERM);
+        ASSERT_TRUE(tool.process.waitForFinished(5000));
+        EXPECT_LT(ending.elapsed(), 1000);
+        EXPECT_EQ(tool.process.exitCode(), 1);
+        const QByteArray said = tool.process.readAllStandardError();
+        EXPECT_NE(saidLine(said, "neemt geen rijen meer aan"), "") << "told as it happened";
+        EXPECT_TRUE(saidLine(said, "niet in het journaal")
+                        .startsWith(QStringLiteral("dorq-pulse: %1 rijen zijn").arg(presses)))
+            << said.right(500).constData();
+        mend.dismiss();
+        row.mend(writer);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return gone(writer); }, 10000)) << "the writer ends";
+    }
+}
+
+TEST(Headless, RowsNotWrittenAreToldAndCountedWhateverSigchldItInherits)
+{
+    PtyPair line;
+    QTemporaryDir dir;
+    const QString journal = dir.filePath("j.csv");
+    QProcess tool;
+    // Inherited as ignored, a child's end could not be waited for.
+    tool.setChildProcessModifier([] { ::signal(SIGCHLD, SIG_IGN); });
+    tool.start(DORQ_PROGRAM, {"--headless", "--com1", line.deviceName(), "--journal", journal});
+    tool.write("com1\n1\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readCsv(journal).size() == 1; }, 5000));
+    QFile status(QStringLiteral("/proc/%1/status").arg(tool.processId()));
+    ASSERT_TRUE(status.open(QIODevice::ReadOnly));
+    const QByteArray text = status.readAll();
+    const qsizetype ignored = text.indexOf("SigIgn:");
+    EXPECT_FALSE(text.mid(ignored + 7, 17).trimmed().toULongLong(nullptr, 16) &
+                 (1ULL << (SIGCHLD - 1)))
+        << "set back to its default at start";
+    const pid_t writer = newestChild(tool.processId());
+    ::kill(writer, SIGSTOP);
+    const auto killed = qScopeGuard([&] { ::kill(writer, SIGKILL); });
+    tool.write("2\n3\n4\n");
+    QByteArray answers;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (answers += tool.readAllStandardOutput()).count('\n') == 6; }, 5000));
+    ::kill(writer, SIGKILL);
+    tool.closeWriteChannel();
+    ASSERT_TRUE(tool.waitForFinished(5000));
+    EXPECT_EQ(tool.exitCode(), 1) << "every press was sent, but three rows are lost";
+    const QStringList sent = QString::fromUtf8(answers).split('\n');
+    ASSERT_GE(sent.size(), 6);
+    const QString told = saidLine(tool.readAllStandardError(), "niet in het journaal");
+    EXPECT_TRUE(told.startsWith("dorq-pulse: 3 rijen zijn niet in het journaal " + journal))
+        << qPrintable(told);
+    EXPECT_TRUE(told.endsWith(QStringLiteral("van \"%1\" tot en met \"%2\"")
+                                  .arg(sent[3].mid(5), sent[5].mid(5))))
+        << qPrintable(told);
+    EXPECT_EQ(readCsv(journal).size(), 1);
+}
+
 // Each press's journal row: how far its record's time lies before the moment its row was
 // written, in milliseconds.
 static QList<qint64> recordLags(const QString &journal)
@@ -383,6 +543,61 @@ TEST(Headless, RecordTimesKeepUpWithABurstAndAfterAStop)
     EXPECT_GE(*std::min_element(lags.begin(), lags.end()), 0) << "never ahead of its press";
 }
 
+// libfaketime with threads, where it is installed.
+static QString faketimeLibrary()
+{
+    const QStringList dirs = QDir("/usr/lib").entryList(QDir::Dirs | QDir::NoDotAndDotDot) << ".";
+    for (const QString &dir : dirs) {
+        const QString library = "/usr/lib/" + dir + "/faketime/libfaketimeMT.so.1";
+        if (QFile::exists(library))
+            return library;
+    }
+    return {};
+}
+
+TEST(Headless, RecordsNeverRunBackWhenTheClockIsSetBackALittle)
+{
+    const QString library = faketimeLibrary();
+    if (library.isEmpty())
+        GTEST_SKIP() << "libfaketime is not installed";
+    QTemporaryDir dir;
+    const QString offset = dir.filePath("offset"); // read again once a second
+    write(offset, "+0\n");
+    Headless tool({"--no-journal"}, {},
+                  {"LD_PRELOAD=" + library, "FAKETIME_TIMESTAMP_FILE=" + offset,
+                   "FAKETIME_CACHE_DURATION=1", "FAKETIME_DONT_FAKE_MONOTONIC=1",
+                   "ASAN_OPTIONS=" + qEnvironmentVariable("ASAN_OPTIONS") +
+                       ":verify_asan_link_order=0"});
+    ASSERT_EQ(tool.answer(), "ready");
+    QList<int> stamps; // centiseconds since midnight
+    const auto pressFor = [&](int ms) {
+        QElapsedTimer pressing;
+        pressing.start();
+        while (!pressing.hasExpired(ms)) {
+            tool.send("1\n");
+            const QTime at = QTime::fromString(tool.answer().mid(10, 11) + '0', "hh:mm:ss.zzz");
+            ASSERT_TRUE(at.isValid());
+            stamps << at.msecsSinceStartOfDay() / 10;
+            QTest::qWait(7);
+        }
+    };
+    pressFor(1200);
+    const auto setOffset = [&](const QByteArray &value) { // whole, as libfaketime reads it
+        write(offset + ".new", value);
+        ::rename(QFile::encodeName(offset + ".new").constData(), QFile::encodeName(offset));
+    };
+    setOffset("-0.5\n"); // half a second back
+    pressFor(2500);
+    setOffset("-1.0\n"); // and again
+    pressFor(2500);
+    const int behind = QTime::currentTime().msecsSinceStartOfDay() / 10 - stamps.last();
+    if (stamps.first() > stamps.last())
+        GTEST_SKIP() << "ran across midnight";
+    EXPECT_NEAR(behind, 100, 30) << "the clock was set back a second in all";
+    for (qsizetype i = 1; i < stamps.size(); ++i)
+        ASSERT_GE(stamps[i], stamps[i - 1]) << "record " << i << " ran back";
+}
+
 TEST(Headless, EndsOnASignalWhateverItsInputAndOutputAreDoing)
 {
     QTemporaryDir dir;
@@ -390,14 +605,43 @@ TEST(Headless, EndsOnASignalWhateverItsInputAndOutputAreDoing)
     ASSERT_TRUE(commands.open(QIODevice::WriteOnly));
     commands.write(QByteArray("1\n2\n").repeated(200000));
     commands.close();
-    Headless tool({"--no-journal"}, commands.fileName());
-    QThread::msleep(2000); // no events: its answers fill the pipe that nobody reads
-    QElapsedTimer ending;
-    ending.start();
-    ::kill(pid_t(tool.process.processId()), SIGTERM);
-    ASSERT_TRUE(tool.process.waitForFinished(5000));
-    EXPECT_LT(ending.elapsed(), 1000);
-    EXPECT_EQ(tool.process.exitCode(), 1);
+    QFile selections(dir.filePath("com1"));
+    ASSERT_TRUE(selections.open(QIODevice::WriteOnly));
+    selections.write(QByteArray("com1\n").repeated(200000)); // each with advice to standard error
+    selections.close();
+    const QString fifo = dir.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int heldOpen = ::open(QFile::encodeName(fifo).constData(), O_RDWR); // and never read
+    PtyPair terminal; // a terminal nobody reads: a write waits whatever poll said
+    const struct
+    {
+        const char *what;
+        QString input;
+        std::function<void(QProcess &)> output;
+    } rows[] = {
+        {"standard output a pipe nobody reads", commands.fileName(), [](QProcess &) {}},
+        {"standard output a terminal nobody reads", commands.fileName(),
+         [&](QProcess &p) { p.setStandardOutputFile(terminal.deviceName()); }},
+        {"standard error a FIFO nobody reads", selections.fileName(),
+         [&](QProcess &p) { p.setStandardErrorFile(fifo); }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        QProcess tool;
+        tool.setStandardInputFile(row.input);
+        row.output(tool);
+        tool.start(DORQ_PROGRAM, {"--headless", "--no-journal", "--com1", dir.filePath("gone")});
+        ASSERT_TRUE(tool.waitForStarted());
+        QThread::msleep(2000); // no events: what it writes fills what nobody reads
+        QElapsedTimer ending;
+        ending.start();
+        ::kill(pid_t(tool.processId()), SIGTERM);
+        ASSERT_TRUE(tool.waitForFinished(5000));
+        EXPECT_LT(ending.elapsed(), 1000);
+        EXPECT_EQ(tool.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(tool.exitCode(), 1);
+    }
+    ::close(heldOpen);
 }
 
 TEST(Headless, StartsWhateverItIsGiven)

@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
@@ -233,12 +234,21 @@ TEST(Faults, LocksEndWithTheProcessThatHeldThePort)
     ASSERT_TRUE(gone.waitForStarted());
     const qint64 gonePid = gone.processId();
     gone.waitForFinished();
-    QProcess alive, opener; // ours; the opener with the device open but no lock of its own
+    // Ours; the opener with the device open but no lock of its own; and, as root, a process
+    // of a user who may not open the device.
+    QProcess alive, opener, outsider;
     opener.setStandardInputFile(rig.line(1).deviceName());
-    for (QProcess *process : {&alive, &opener}) {
+    outsider.setChildProcessModifier([] {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(3);
+    });
+    for (QProcess *process : {&alive, &opener, &outsider}) {
         process->start(QStringLiteral("sleep"), {QStringLiteral("60")});
         ASSERT_TRUE(process->waitForStarted());
     }
+    QList<Error> notices;
+    QObject::connect(&rig.window->session(), &Session::notice,
+                     [&](const Error &notice) { notices << notice; });
     // As root the file goes to another user; as anyone else it is ours, and PID 1 is not.
     const uid_t another = ::geteuid() == 0 ? 65534 : ::geteuid();
     const struct
@@ -252,9 +262,16 @@ TEST(Faults, LocksEndWithTheProcessThatHeldThePort)
         {"its owner's process lives", alive.processId(), ::geteuid(), true},
         {"forged, naming another user's process", 1, another, false},
         {"naming a process with the device open", opener.processId(), another, true},
+        {"its owner's process lives, but its owner may not open the device",
+         outsider.processId(), 65534, false},
     };
+    // As a pty is made: its user may open it, the group tty only write to it.
+    ::chmod(QFile::encodeName(device).constData(), 0620);
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
+        if (row.owner == 65534 && ::geteuid() != 0)
+            continue; // takes another user
+        notices.clear();
         ASSERT_EQ(::fchown(lock.handle(), row.owner, gid_t(-1)), 0);
         lock.resize(0);
         lock.write(QByteArray::number(row.pid).rightJustified(10) + '\n');
@@ -263,6 +280,12 @@ TEST(Faults, LocksEndWithTheProcessThatHeldThePort)
         rig.choose(2);
         rig.choose(1);
         ASSERT_EQ(rig.reporter.reports.size(), row.blocks ? 1u : 0u);
+        // One not believed is said, on standard error, naming the file.
+        ASSERT_EQ(notices.size(), row.blocks ? 0 : 1);
+        if (!row.blocks) {
+            EXPECT_EQ(notices[0].lockFile, lockFile);
+            EXPECT_EQ(notices[0].holderPid, row.pid);
+        }
         if (row.blocks) {
             EXPECT_EQ(rig.reporter.reports[0].number, EBUSY);
             EXPECT_TRUE(rig.reporter.reports[0].text.contains(
@@ -277,7 +300,7 @@ TEST(Faults, LocksEndWithTheProcessThatHeldThePort)
     rig.choose(2);
     rig.choose(1);
     EXPECT_TRUE(rig.reporter.reports.empty());
-    for (QProcess *process : {&alive, &opener}) {
+    for (QProcess *process : {&alive, &opener, &outsider}) {
         process->kill();
         process->waitForFinished();
     }
@@ -366,6 +389,30 @@ TEST(Faults, AFarEndThatStopsReadingLosesNoLineReportedSentAndNoCloseWaits)
                           "error not-taken 11: " + QString::fromLocal8Bit(std::strerror(EAGAIN)));
         }
     }
+}
+
+TEST(Faults, RowsTheJournalLostAreToldInTheWindowBeforeItCloses)
+{
+    FaultRig rig;
+    rig.journalPath = rig.scratch.filePath("journal.csv");
+    rig.open();
+    rig.choose(1);
+    rig.press(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readCsv(rig.journalPath).size() == 1; }, 5000));
+    const pid_t writer = newestChild();
+    ::kill(writer, SIGSTOP);
+    const auto killed = qScopeGuard([&] { ::kill(writer, SIGKILL); });
+    for (int i = 1; i <= 3; ++i)
+        rig.press(i);
+    ::kill(writer, SIGKILL);
+    rig.window->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig.window->isVisible(); }, 5000));
+    ASSERT_FALSE(rig.reporter.reports.empty());
+    const QString told = rig.reporter.reports.back().text;
+    EXPECT_TRUE(told.startsWith("3 rijen zijn niet in het journaal " + rig.journalPath))
+        << qPrintable(told);
+    EXPECT_TRUE(told.contains(QStringLiteral("van \"2  ")) && told.contains("tot en met \"4  "))
+        << qPrintable(told);
 }
 
 TEST(Faults, ClockJumpsKeepRecordsWellFormed)

@@ -3,21 +3,28 @@
 #include "journal.h"
 #include "port_memory.h"
 #include "program_options.h"
+#include "ms_comm.h"
 #include "support/csv.h"
+#include "support/pty_pair.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace dorq;
@@ -30,8 +37,7 @@ const JournalRow Row{std::chrono::system_clock::now(), "1  10:20:30.00", 1, "/de
 QByteArray contents(const QString &path)
 {
     QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void write(const QString &path, const QByteArray &bytes)
@@ -89,6 +95,9 @@ TEST(Journal, GivesEveryFileItsHeaderAndEveryRowALineOfItsOwn)
             EXPECT_TRUE(journal->finish());
         }
         EXPECT_EQ(contents(path), r.before + csvRow(row, run, 1));
+        if (r.found.isNull()) {
+            EXPECT_EQ(QFileInfo(path).permissions() & 0x0077, 0) << "a new file is ours alone";
+        }
         EXPECT_EQ(readCsv(path).last().mid(5), QStringList({"COM1", row.device, "sent"}));
     }
 }
@@ -243,6 +252,18 @@ TEST(Journal, TakesItsFileByteForByteAndRefusesWhatIsNoFile)
     ASSERT_EQ(parsed.options.journalFile, name);
     Journal::toNativeFile(name)->append(Row);
     EXPECT_EQ(::unlink(name.constData()), 0) << "the very name";
+    // Device names too, valid UTF-8 or not.
+    for (const QByteArray &device :
+         {QByteArray("/dev/ttyUSB0"), QByteArray("/tmp/w/p\xff\xfename"),
+          QByteArray("/t\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\xc3"),
+          QByteArray("/\xed\xa0\x80\xc0\xaf\xf4\x90\x80\x80\xe0\x80")}) {
+        const ParsedCommandLine withDevice = parseCommandLine(
+            {"dorq-pulse", "--com1", QString::fromUtf8(device)}, {"dorq-pulse", "--com1", device});
+        EXPECT_EQ(nativePath(withDevice.options.ports.value(1)), device) << device.constData();
+        if (QString::fromUtf8(device).toUtf8() == device) {
+            EXPECT_EQ(displayPath(device), QString::fromUtf8(device)) << "text stays text";
+        }
+    }
 
     const QByteArray fifo = QFile::encodeName(dir.filePath("fifo"));
     ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
@@ -253,59 +274,212 @@ TEST(Journal, TakesItsFileByteForByteAndRefusesWhatIsNoFile)
     }
 }
 
+TEST(Journal, AStalledWriterHoldsUpNoRowAndEveryRowNotWrittenIsCountedAndNamed)
+{
+    ::signal(SIGPIPE, SIG_IGN); // as the program does first: a writer gone is told by EPIPE
+    QTemporaryDir dir;
+    const QString path = dir.filePath("j.csv");
+    auto journal = Journal::toFile(path);
+    Told told(*journal);
+    journal->append(Row);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readCsv(path).size() == 1; }, 5000));
+    const pid_t writer = newestChild();
+    ASSERT_EQ(::kill(writer, SIGSTOP), 0);
+    const auto killed = qScopeGuard([&] { ::kill(writer, SIGKILL); }); // also when a check fails
+    // Many more rows than the pipe and the room in memory hold: none waits for the writer.
+    const int rows = 40000;
+    JournalRow row = Row;
+    for (int i = 0; i < rows; ++i) {
+        row.record = QByteArray::number(i).rightJustified(14).toStdString();
+        journal->append(row);
+    }
+    ASSERT_TRUE(told.waitFor(1));
+    EXPECT_EQ(told.failures[0].kind, ErrorKind::Lost);
+    EXPECT_EQ(told.failures[0].reason, ErrorReason::WriterBehind);
+    ::kill(writer, SIGKILL);
+    EXPECT_FALSE(journal->finish(5000));
+    const auto loss = journal->loss();
+    ASSERT_TRUE(loss);
+    EXPECT_EQ(loss->rows, rows);
+    EXPECT_EQ(loss->firstRecord, QString("0").rightJustified(14));
+    EXPECT_EQ(loss->lastRecord, QString::number(rows - 1).rightJustified(14));
+    EXPECT_EQ(readCsv(path).size(), 1);
+}
+
+// Needs root: the lock is another user's.
+TEST(Journal, AnotherUsersLockIsWrittenPastAndOneOfOurOwnWaitedFor)
+{
+    QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(dir.filePath("j.csv"));
+    Journal::toNativeFile(path)->append(Row);
+    // Anyone who may read a file may lock it, with `flock -s` say.
+    ASSERT_EQ(::chmod(path.constData(), 0644), 0);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t other = ::fork();
+    if (other == 0) {
+        const int fd = ::open(path.constData(), O_RDONLY);
+        if (::flock(fd, LOCK_SH) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        [[maybe_unused]] const ssize_t told = ::write(ready[1], "x", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1) << "the other user holds the lock";
+    {
+        auto journal = Journal::toNativeFile(path);
+        for (int i = 0; i < 3; ++i)
+            journal->append(Row);
+        EXPECT_TRUE(journal->finish(5000));
+    }
+    ::kill(other, SIGKILL);
+    ::waitpid(other, nullptr, 0);
+    EXPECT_EQ(readCsv(QFile::decodeName(path)).size(), 4);
+
+    // A lock of this user's is another instance taking its turn: waited for.
+    const int ours = ::open(path.constData(), O_RDONLY);
+    ASSERT_EQ(::flock(ours, LOCK_SH), 0);
+    auto journal = Journal::toNativeFile(path);
+    journal->append(Row);
+    QTest::qWait(300);
+    EXPECT_EQ(readCsv(QFile::decodeName(path)).size(), 4) << "not written past our own";
+    ::close(ours);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return readCsv(QFile::decodeName(path)).size() == 5; }, 5000));
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
+
 // Needs root: as an ordinary user a link reaches nothing that user could not reach anyway.
 TEST(Journal, AsRootFollowsNoLinkAnotherUserLaidOut)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root";
     QTemporaryDir dir;
-    const QString target = dir.filePath("root-only");
+    const QByteArray base = QFile::encodeName(dir.path());
+    const QByteArray secret = base + "/secret", target = secret + "/j.csv";
+    ::mkdir(secret.constData(), 0700);
     const uid_t nobody = 65534;
+    const auto folder = [](const QByteArray &path, uid_t owner, mode_t mode = 0755) {
+        ::mkdir(path.constData(), mode);
+        ::chmod(path.constData(), mode);
+        return ::chown(path.constData(), owner, owner) == 0;
+    };
+    const auto link = [](const QByteArray &to, const QByteArray &at, uid_t owner) {
+        return ::symlink(to.constData(), at.constData()) == 0 &&
+               ::lchown(at.constData(), owner, owner) == 0;
+    };
+    // Each lays out a journal's path in the folder `at`, root's, and says where it ends.
     const struct
     {
         const char *what;
-        uid_t folderOwner;
-        uid_t linkOwner;
+        std::function<QByteArray(const QByteArray &at)> layOut;
         bool followed;
+        ErrorReason reason = ErrorReason::None;
     } rows[] = {
-        {"another user's link", 0, nobody, false},
-        {"root's link in another user's folder", nobody, 0, false},
-        {"root's link in root's folder", 0, 0, true},
+        {"another user's link",
+         [&](auto &at) { return link(target, at + "/j.csv", nobody) ? at + "/j.csv" : ""; }, false},
+        {"root's link in another user's folder",
+         [&](auto &at) {
+             return folder(at, nobody) && link(target, at + "/j.csv", 0) ? at + "/j.csv" : "";
+         },
+         false},
+        {"root's link in root's folder",
+         [&](auto &at) { return link(target, at + "/j.csv", 0) ? at + "/j.csv" : ""; }, true},
+        {"another user's link to a folder on the way",
+         [&](auto &at) { return link(secret, at + "/jdir", nobody) ? at + "/jdir/j.csv" : ""; },
+         false},
+        {"another user's folder on the way",
+         [&](auto &at) {
+             return folder(at + "/mine", nobody) && folder(at + "/mine/sub", 0)
+                        ? at + "/mine/sub/j.csv"
+                        : "";
+         },
+         false},
+        {"another user's file in a folder all may write, as /tmp",
+         [&](auto &at) -> QByteArray {
+             const QByteArray file = at + "/j.csv";
+             if (!folder(at, 0, 01777))
+                 return {};
+             write(QFile::decodeName(file), "");
+             return ::chown(file.constData(), nobody, nobody) == 0 ? file : QByteArray();
+         },
+         false},
+        {"another user's file in root's folder",
+         [&](auto &at) -> QByteArray {
+             write(QFile::decodeName(at + "/j.csv"), "");
+             return ::chown((at + "/j.csv").constData(), nobody, nobody) == 0 ? at + "/j.csv"
+                                                                             : QByteArray();
+         },
+         false, ErrorReason::OthersFile},
+        {"root's new file in a folder all may write, as /tmp",
+         [&](auto &at) { return folder(at, 0, 01777) ? at + "/j.csv" : ""; }, true},
     };
     int n = 0;
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
-        write(target, "secret\n");
-        const QByteArray folder = QFile::encodeName(dir.filePath(QString::number(++n)));
-        const QByteArray link = folder + "/j.csv";
-        ASSERT_EQ(::mkdir(folder.constData(), 0755), 0);
-        ASSERT_EQ(::chown(folder.constData(), row.folderOwner, row.folderOwner), 0);
-        ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), link.constData()), 0);
-        ASSERT_EQ(::lchown(link.constData(), row.linkOwner, row.linkOwner), 0);
+        write(QFile::decodeName(target), "secret\n");
+        const QByteArray at = base + '/' + QByteArray::number(++n);
+        ::mkdir(at.constData(), 0755);
+        const QByteArray path = row.layOut(at);
+        ASSERT_FALSE(path.isEmpty());
+        const QByteArray before = contents(QFile::decodeName(path));
         Error failure;
-        if (const auto journal = Journal::toNativeFile(link, &failure)) {
+        if (const auto journal = Journal::toNativeFile(path, &failure)) {
             journal->append(Row);
+            EXPECT_TRUE(journal->finish());
             EXPECT_TRUE(row.followed);
+            EXPECT_EQ(readCsv(QFile::decodeName(path)).size(), 1);
         } else {
             EXPECT_FALSE(row.followed);
             EXPECT_EQ(failure.kind, ErrorKind::Untrusted);
+            EXPECT_EQ(failure.reason, row.reason);
+            EXPECT_EQ(contents(QFile::decodeName(target)), "secret\n");
+            EXPECT_EQ(contents(QFile::decodeName(path)), before) << "left as it was";
         }
-        EXPECT_EQ(contents(target) == "secret\n", !row.followed);
     }
 
-    // The settings likewise: read from, and written to, only where no other user laid a link.
+    // The port: another user's link in another user's folder leads to a terminal not theirs.
+    PtyPair line;
+    const termios before = line.settings();
+    const QByteArray theirs = base + "/theirs";
+    ASSERT_TRUE(folder(theirs, nobody) && link(line.deviceName().toLocal8Bit(), theirs + "/plc",
+                                                nobody));
+    MsComm comm({{1, QFile::decodeName(theirs + "/plc")}, {2, line.deviceName()}});
+    try {
+        selectPort(comm, 1);
+        ADD_FAILURE() << "opened through another user's link";
+    } catch (const SerialError &e) {
+        EXPECT_EQ(e.error().kind, ErrorKind::Untrusted);
+    }
+    EXPECT_EQ(line.settings().c_cflag, before.c_cflag) << "the terminal was not touched";
+    selectPort(comm, 2); // named directly, it is root's choice
+    EXPECT_TRUE(comm.portOpen());
+
+    // The settings likewise: read and written only along a way no other user can change.
     const QString settings =
         QSettings(QSettings::defaultFormat(), QSettings::UserScope, "dorq-pulse", "dorq-pulse")
             .fileName();
-    QDir().mkpath(QFileInfo(settings).path());
-    write(target, "[ports]\nCOM1=/dev/planted\n");
-    QFile::remove(settings);
-    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(settings)), 0);
-    ASSERT_EQ(::lchown(QFile::encodeName(settings).constData(), nobody, nobody), 0);
-    PortMemory choice;
-    EXPECT_EQ(choice.read().ports.value(1), defaultPortMap().value(1));
-    EXPECT_EQ(choice.read().problems.size(), 1);
-    choice.remember(2, "/dev/ttyACM3");
-    EXPECT_EQ(contents(target), "[ports]\nCOM1=/dev/planted\n");
-    QFile::remove(settings);
+    const QByteArray config = QFile::encodeName(QFileInfo(settings).path());
+    for (const bool folderTheirs : {false, true}) {
+        SCOPED_TRACE(folderTheirs ? "the folder another user's" : "another user's link");
+        write(QFile::decodeName(target), "[ports]\nCOM1=/dev/planted\n");
+        QDir(QFile::decodeName(config)).removeRecursively();
+        QDir().mkpath(QFileInfo(QFile::decodeName(config)).path());
+        ASSERT_TRUE(folder(config, folderTheirs ? nobody : 0));
+        if (folderTheirs)
+            write(settings, "[ports]\nCOM1=/dev/planted\n");
+        else
+            ASSERT_TRUE(link(target, QFile::encodeName(settings), nobody));
+        PortMemory choice;
+        EXPECT_EQ(choice.read().ports.value(1), defaultPortMap().value(1));
+        ASSERT_EQ(choice.read().problems.size(), 1);
+        EXPECT_EQ(choice.read().problems[0].kind, ErrorKind::Untrusted);
+        const auto refused = choice.remember(2, "/dev/ttyACM3");
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->kind, ErrorKind::Untrusted);
+        EXPECT_EQ(contents(QFile::decodeName(target)), "[ports]\nCOM1=/dev/planted\n");
+        EXPECT_TRUE(QFileInfo(settings).isSymLink() || contents(settings).contains("planted"));
+    }
+    QDir(QFile::decodeName(config)).removeRecursively();
 }

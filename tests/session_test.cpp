@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #ifdef Q_OS_UNIX
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -136,6 +137,10 @@ TEST(Session, TheClockCountsTheStepsItMissedAndNeverRunsBack)
         {"...and passed", 1215, false, 1, "21"},
         {"forward: followed", 3605, false, 3, "60"},
         {"a second or more back: a new second", 2405, true, 2, "00"},
+        {"on to a second's last step", 4995, false, 4, "99"},
+        {"half a second back there: held", 4495, true, 4, "99"},
+        {"...also in that last step, not counted on past the second", 4997, true, 4, "99"},
+        {"...until the next second", 5005, true, 5, "00"},
     };
     SessionRig r(nullptr, true);
     for (const Step &step : steps) {
@@ -463,6 +468,11 @@ TEST(PortMemory, CommandLineOverRememberedOverDefault)
          {},
          {{1, com1}, {2, com2}},
          1},
+        {"of a type Qt does not know",
+         "[ports]\nCOM1=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\tUnknown\\0)\nCOM2=/dev/ttyACM0\n",
+         {},
+         {{1, com1}, {2, "/dev/ttyACM0"}},
+         1},
         {"control characters",
          "[ports]\nCOM2=\"/dev/tty\\tUSB0\"\n",
          {},
@@ -482,18 +492,41 @@ TEST(PortMemory, CommandLineOverRememberedOverDefault)
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
         ini.write(row.settings);
         ini.close();
+        static QStringList qtSaid;
+        qtSaid.clear();
+        const QtMessageHandler before = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &, const QString &text) { qtSaid << text; });
         const PortMemory::Remembered found = PortMemory().read(row.commandLine);
+        qInstallMessageHandler(before);
+        EXPECT_EQ(qtSaid, QStringList()) << "the problems are its own to tell";
         EXPECT_EQ(found.ports, row.expected);
         EXPECT_EQ(found.problems.size(), row.warnings)
             << (found.problems.isEmpty() ? "" : qPrintable(errorText(found.problems[0])));
     }
 
     PortMemory chosen;
-    EXPECT_FALSE(chosen.remember(2, "/dev/ttyACM3"));
+    const auto kept = chosen.remember(2, "/dev/ttyACM3");
+    EXPECT_FALSE(kept) << qPrintable(errorText(*kept));
     EXPECT_FALSE(chosen.remember(1, {}));
     EXPECT_EQ(PortMemory().read().ports, (PortMap{{1, com1}, {2, "/dev/ttyACM3"}}))
         << "what was chosen is remembered, what the command line said is not";
     QFile::remove(file);
+
+#ifdef Q_OS_UNIX
+    // A FIFO is no file to wait on, neither to read nor to replace.
+    QFile::remove(file);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    const PortMemory::Remembered fromFifo = PortMemory().read();
+    EXPECT_EQ(fromFifo.ports, (PortMap{{1, com1}, {2, com2}}));
+    ASSERT_EQ(fromFifo.problems.size(), 1);
+    EXPECT_EQ(fromFifo.problems[0].kind, ErrorKind::NotAFile);
+    EXPECT_TRUE(errorText(fromFifo.problems[0]).contains("geen gewoon bestand"));
+    const auto unsaved = PortMemory().remember(1, "/dev/ttyUSB0");
+    ASSERT_TRUE(unsaved);
+    EXPECT_EQ(unsaved->kind, ErrorKind::NotAFile);
+    EXPECT_FALSE(QFileInfo(file).isFile()) << "left as it was";
+    QFile::remove(file);
+#endif
 
     // A folder that cannot be made, even by root: a file stands in its place.
     const QString folder = QFileInfo(file).path();

@@ -71,8 +71,8 @@ bool openJournal(const ProgramOptions &options, std::unique_ptr<Journal> &journa
         journal = Journal::toNativeFile(options.journalFile, &failure);
         break;
     case ProgramOptions::JournalKind::Daily:
-        journal = Journal::daily(defaultJournalFolder());
-        return true;
+        journal = Journal::daily(defaultJournalFolder(), &failure);
+        break;
     }
     if (!journal)
         writeStandardError(QStringLiteral("dorq-pulse: %1\n").arg(oneLine(errorText(failure))));
@@ -148,7 +148,7 @@ int main(int argc, char **argv)
     options.session.ports = ports;
     options.session.journal = std::move(journal);
     auto window = std::make_unique<MainWindow>(std::move(options));
-    onTerminationSignals(window.get(), [&window] { window->close(); });
+    onTerminationSignals(window.get(), [&window] { window->closeAtOnce(); });
     window->show();
     const int status = QApplication::exec();
     const bool journaled = window->finishJournal();

@@ -21,6 +21,8 @@ void openClosedStandardStreams()
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
         if (::fcntl(fd, F_GETFD) < 0 && ::open("/dev/null", O_RDWR) != fd)
             std::_Exit(2);
+    // Inherited as ignored, SIGCHLD would have the system reap the journal's writer unseen.
+    ::signal(SIGCHLD, SIG_DFL);
 }
 
 void useParentConsole() {}

@@ -20,22 +20,27 @@ ParsedCommandLine usageError(const QString &text)
     return parsed;
 }
 
-// The last --journal value as the parser reads the line: values of other options skipped.
-QByteArray nativeJournalFile(const QList<QByteArray> &native)
+// The last value of `option` as the parser reads the line: values of other options skipped.
+// Null when it is not there.
+QByteArray nativeValue(const QList<QByteArray> &native, const QByteArray &option)
 {
-    QByteArray file;
+    QByteArray value;
     for (qsizetype i = 1; i < native.size(); ++i) {
         const QByteArray &argument = native[i];
         if (argument == "--")
             break;
-        if (argument == "--journal" && i + 1 < native.size())
-            file = native[++i];
-        else if (argument.startsWith("--journal="))
-            file = argument.mid(10);
-        else if (argument == "--com1" || argument == "--com2")
-            ++i;
+        for (const QByteArray name : {"--journal", "--com1", "--com2"}) {
+            if (argument == name && i + 1 < native.size()) {
+                if (name == option)
+                    value = native[i + 1];
+                ++i;
+                break;
+            }
+            if (argument.startsWith(name + '=') && name == option)
+                value = argument.mid(name.size() + 1);
+        }
     }
-    return file;
+    return value;
 }
 
 } // namespace
@@ -92,7 +97,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QList<QBy
     for (const auto &[port, option] : {std::pair{1, &com1}, std::pair{2, &com2}}) {
         if (!parser.isSet(*option))
             continue;
-        const QString device = parser.value(*option);
+        // A device name is bytes too, and reaches the system as it was given.
+        const QByteArray nativeDevice = nativeValue(native, "--com" + QByteArray::number(port));
+        const QString device =
+            nativeDevice.isNull() ? parser.value(*option) : displayPath(nativeDevice);
         if (device.isEmpty())
             return usageError(QStringLiteral("--com%1 heeft een apparaat nodig, bijvoorbeeld "
                                              "--com%1 %2")
@@ -106,7 +114,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QList<QBy
         options.journal = ProgramOptions::JournalKind::None;
     if (parser.isSet(journal)) {
         options.journal = ProgramOptions::JournalKind::File;
-        options.journalFile = nativeJournalFile(native);
+        options.journalFile = nativeValue(native, "--journal");
         if (options.journalFile.isNull())
             options.journalFile = nativePath(parser.value(journal));
         if (options.journalFile.isEmpty())

@@ -5,6 +5,15 @@ namespace dorq {
 // A Windows pipe cannot be asked whether a write would wait: answers go as they come.
 AnswerWriter::AnswerWriter(std::FILE *out, QObject *parent) : QObject(parent), m_out(out) {}
 
+AnswerWriter::~AnswerWriter() = default;
+
+qsizetype AnswerWriter::backlog() const
+{
+    return m_pending.size();
+}
+
+void AnswerWriter::onProgress() {}
+
 void AnswerWriter::add(const QString &line)
 {
     m_pending += line.toUtf8() + '\n';

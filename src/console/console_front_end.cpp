@@ -49,6 +49,9 @@ ConsoleFrontEnd::ConsoleFrontEnd(SessionOptions options, std::FILE *out)
         m_writer.flush();
     });
     connect(&m_session, &Session::journalFailed, this, &ConsoleFrontEnd::report);
+    connect(&m_session, &Session::notice, this, &ConsoleFrontEnd::report);
+    m_journalWait.setInterval(5);
+    connect(&m_journalWait, &QTimer::timeout, this, &ConsoleFrontEnd::journalEnding);
     m_clockWait.setSingleShot(true);
     connect(&m_clockWait, &QTimer::timeout, this, &ConsoleFrontEnd::onClockStuck);
     m_clockWait.start(ClockWaitMs);
@@ -56,9 +59,12 @@ ConsoleFrontEnd::ConsoleFrontEnd(SessionOptions options, std::FILE *out)
 
 void ConsoleFrontEnd::quit()
 {
-    m_unanswered = !m_waiting.empty() || m_writer.backlog() > 0;
+    m_unanswered = m_unanswered || !m_waiting.empty() || m_writer.backlog() > 0;
     m_waiting.clear();
+    // A signal ends the run at once: the journal's last rows get a moment, not seconds.
+    m_journalMs = Journal::SignalFinishMs;
     finish();
+    journalEnding();
 }
 
 void ConsoleFrontEnd::onLine(const QString &line)
@@ -149,15 +155,29 @@ void ConsoleFrontEnd::finish()
     m_reader->setPaused(true);
     m_clockWait.stop();
     m_session.closePort(); // what the system took still leaves
+    m_session.closeJournal();
+    m_ending.start();
+    m_journalWait.start();
+    journalEnding();
+}
+
+void ConsoleFrontEnd::journalEnding()
+{
+    if (m_ended || (!m_session.journalEnded() && !m_ending.hasExpired(m_journalMs)))
+        return;
+    m_ended = true;
+    m_journalWait.stop();
     // A journal row that could not be written is lost evidence: no success.
-    const bool journaled = m_session.finishJournal();
+    const bool journaled = m_session.finishJournal(0);
+    if (const auto loss = m_session.journalLoss())
+        report(*loss);
     emit finished(m_interpreter.allWent() && !m_unanswered && !m_clockStuck && journaled ? 0 : 1);
 }
 
 void ConsoleFrontEnd::report(const Error &error)
 {
-    // A journal made anew is news, not an error with a number.
-    if (error.kind == ErrorKind::Replaced)
+    // A journal made anew, a lock file not believed, rows lost: news without a number.
+    if (error.kind == ErrorKind::Replaced || error.number == 0)
         return tell(QStringLiteral("dorq-pulse: ") + errorText(error));
     tell(QStringLiteral("Fout %1: %2").arg(error.number).arg(errorText(error)));
 }

@@ -5,6 +5,7 @@
 #include "line_reader.h"
 #include "session.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <cstdio>
 #include <deque>
@@ -37,6 +38,7 @@ private:
     void runWaiting();
     void answer(const CommandInterpreter::Answer &answer);
     void finish();
+    void journalEnding();
 
     void report(const Error &error);
 
@@ -45,6 +47,9 @@ private:
     std::unique_ptr<LineReader> m_reader;
     AnswerWriter m_writer;
     QTimer m_clockWait;
+    QTimer m_journalWait; // at the end: until the journal has ended, or its time is up
+    QElapsedTimer m_ending;
+    int m_journalMs = Journal::FinishMs;
     // In order; empty for a line that was too long. They wait while the clock is not ready,
     // and while the answers before them are not taken.
     std::deque<std::optional<QString>> m_waiting;
@@ -53,7 +58,8 @@ private:
     bool m_scheduled = false;
     bool m_inputEnded = false;
     bool m_unanswered = false; // commands dropped, or answers nobody read
-    bool m_finished = false;
+    bool m_finished = false;   // the port closed, the journal ending
+    bool m_ended = false;      // finished() emitted
 };
 
 } // namespace dorq

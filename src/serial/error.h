@@ -15,11 +15,11 @@ enum class ErrorKind {
     StillClosing, // our own last close of it is still sending its output
     NotSerial,    // a file, a folder, a pty master, the user's own terminal: `reason` says
     NotTaken,     // the far end does not read: the line (or its rest) was not handed over
-    Lost,         // unplugged, hung up: the port is closed; or journal rows that were lost
+    Lost,         // unplugged, hung up: the port is closed; or journal rows not written
     Refused,      // the device refused the settings or a modem line
     Invalid,      // the component's own: a property value or a call it refuses
     NotAFile,     // a FIFO, socket or folder where a file was wanted
-    Untrusted,    // as root: a path another user could have laid out
+    Untrusted,    // as root: a path another user could have laid out, or a file of theirs
     Replaced,     // no failure: the journal's file was deleted or replaced, and made anew
     Other,
 };
@@ -43,6 +43,8 @@ enum class ErrorStep {
     SettingsSave,
     // The window's log, saved to a file.
     LogSave,
+    // Another program's lock file for a port, not believed: a notice, no failure.
+    LockFile,
 };
 
 // Why, where the kind alone does not say.
@@ -70,6 +72,18 @@ enum class ErrorReason {
     PortWhileOpen,
     SettingsWhileOpen,
     PortNotOpen,
+    // Untrusted: a file of another user's, not a way another user could change.
+    OthersFile,
+    // Lost, of journal rows: the writer takes none (a hung disk, a stopped writer) and the
+    // rows waiting for it fill their room; the writer has ended; the program ended before
+    // the writer confirmed them.
+    WriterBehind,
+    WriterGone,
+    Unconfirmed,
+    // LockFile: the process it names is gone; or it neither runs as a user who may open the
+    // device nor has the device open.
+    ProcessGone,
+    NotBelievable,
 };
 
 // One failure, as a value. `number` is the system's own (errno, or GetLastError on Windows)
@@ -86,10 +100,13 @@ struct Error
     QString value;  // Invalid: what was refused, as given
     QString holder; // Busy: program name, or empty
     qint64 holderPid = 0;
-    QString lockFile;   // Busy: the lock file that names the holder
-    int taken = 0;      // NotTaken: bytes of the line the system did take
-    int size = 0;       // NotTaken: bytes of the line
-    QString suggestion; // NotFound: a file of that name where the user probably meant it
+    QString lockFile;    // Busy: the lock file that names the holder
+    int taken = 0;       // NotTaken: bytes of the line the system did take
+    int size = 0;        // NotTaken: bytes of the line
+    QString suggestion;  // NotFound: a file of that name where the user probably meant it
+    qint64 rows = 0;     // Lost, of journal rows: how many were not written
+    QString firstRecord; // and of those answered sent, the first and the last record
+    QString lastRecord;
 };
 
 // Numbers for failures that have no system error code; operators and manuals of serial

@@ -8,6 +8,7 @@ MsComm::MsComm(PortMap ports, std::unique_ptr<SerialDevice> device, QObject *par
 {
     setObjectName(QStringLiteral("MSComm1"));
     connect(m_device.get(), &SerialDevice::lost, this, &MsComm::portLost);
+    connect(m_device.get(), &SerialDevice::noticed, this, &MsComm::notice);
 }
 
 MsComm::~MsComm()

@@ -48,6 +48,8 @@ public:
 signals:
     // The open port failed on its own (unplugged, far end gone); it is closed now.
     void portLost(const dorq::Error &error);
+    // The device's notices (a lock file not believed), as they come.
+    void notice(const dorq::Error &notice);
 
 private:
     void refuseWhileOpen(ErrorReason what) const;

@@ -22,20 +22,45 @@ PortHolder processHolder(long pid)
     return holder;
 }
 
-// The real user a process runs as, from the status every user may read; -1 once it is gone.
-long long processUid(long pid)
+// Who a process runs as, from the status every user may read.
+struct ProcessIds
+{
+    long long uid = -1;       // -1 once it is gone
+    QList<QByteArray> groups; // its group and its supplementary groups
+};
+
+ProcessIds processIds(long pid)
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    ProcessIds ids;
     if (!status.open(QIODevice::ReadOnly))
-        return -1;
+        return ids;
     for (const QByteArray &line : status.readAll().split('\n')) {
-        if (!line.startsWith("Uid:"))
-            continue;
+        const QList<QByteArray> fields = line.simplified().split(' ');
         bool ok = false;
-        const long long uid = line.mid(4).simplified().split(' ').value(0).toLongLong(&ok);
-        return ok ? uid : -1;
+        if (line.startsWith("Uid:") && fields.size() > 1)
+            ids.uid = fields[1].toLongLong(&ok);
+        if (line.startsWith("Uid:") && !ok)
+            ids.uid = -1;
+        if (line.startsWith("Gid:") && fields.size() > 1)
+            ids.groups << fields[1];
+        if (line.startsWith("Groups:"))
+            ids.groups << fields.mid(1);
     }
-    return -1;
+    return ids;
+}
+
+// Whether a process that runs as `ids` may open the device for reading and writing by its
+// mode, as the kernel judges it: the owner's bits for its owner, the group's for a member.
+bool mayOpen(const ProcessIds &ids, const struct stat &node)
+{
+    if (ids.uid == 0)
+        return true;
+    if (ids.uid == (long long)node.st_uid)
+        return (node.st_mode & 0600) == 0600;
+    if (ids.groups.contains(QByteArray::number(qulonglong(node.st_gid))))
+        return (node.st_mode & 060) == 060;
+    return (node.st_mode & 06) == 06;
 }
 
 // Whether the process has the device open, where its descriptors are ours to see.
@@ -96,24 +121,47 @@ PortHolder flockHolder(const QByteArray &path)
 
 // Programs that mark a port with a lock file (minicom, QSerialPort's users) hold it while
 // the process named in the file lives. Anyone may write such a file, so it counts only when
-// that process runs as the file's owner or is seen with the device open: a file naming a
-// process that is gone, or another user's, blocks no one, root included.
-PortHolder lockFileHolder(const QString &canonicalPath, dev_t device)
+// that process runs as the file's owner and that user may open the device, or when it is
+// seen with the device open: a file naming a process that is gone, another user's, or one
+// of a user who could not have used the device blocks no one, root included.
+LockFileHolder lockFileHolder(int at, const struct stat &node)
 {
-    if (!canonicalPath.startsWith(QLatin1String("/dev/")))
+    char name[4096];
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(at);
+    const ssize_t size = ::readlink(self.constData(), name, sizeof name);
+    const QByteArray canonicalPath(name, int(size > 0 ? size : 0));
+    if (!canonicalPath.startsWith("/dev/"))
         return {};
     const QString file = QStringLiteral("/run/lock/LCK..") +
-                         canonicalPath.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+                         QFile::decodeName(canonicalPath.mid(5)).replace(QLatin1Char('/'), '_');
     uid_t owner = 0;
     const long pid = readLockFile(QFile::encodeName(file), &owner).toLong();
     if (pid <= 0 || pid == ::getpid())
         return {};
-    const long long uid = processUid(pid);
-    if (uid < 0 || (uid != (long long)owner && !holdsOpen(pid, device)))
-        return {};
-    PortHolder holder = processHolder(pid);
-    holder.lockFile = file;
-    return holder;
+    const ProcessIds ids = processIds(pid);
+    LockFileHolder found;
+    PortHolder &named = found.holder;
+    named = processHolder(pid);
+    named.lockFile = file;
+    if (ids.uid < 0 ||
+        ((ids.uid != (long long)owner || !mayOpen(ids, node)) && !holdsOpen(pid, node.st_rdev))) {
+        found.why = ids.uid < 0 ? ErrorReason::ProcessGone : ErrorReason::NotBelievable;
+        found.ignored = std::exchange(named, {});
+    }
+    return found;
+}
+
+Error lockFileNotice(const LockFileHolder &found, const QString &device)
+{
+    Error e;
+    e.kind = ErrorKind::Busy;
+    e.step = ErrorStep::LockFile;
+    e.reason = found.why;
+    e.path = device;
+    e.holder = found.ignored.program;
+    e.holderPid = found.ignored.pid;
+    e.lockFile = found.ignored.lockFile;
+    return e;
 }
 
 } // namespace dorq

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "error.h"
+
 #include <QByteArray>
 #include <QString>
-#include <sys/types.h>
+#include <sys/stat.h>
 
 namespace dorq {
 
@@ -18,7 +20,16 @@ struct PortHolder
 PortHolder flockHolder(const QByteArray &path);
 
 // The process that the lock file of other serial programs (/run/lock/LCK..ttyS0) names for
-// the device at `canonicalPath`, numbered `device`, when the file is believable.
-PortHolder lockFileHolder(const QString &canonicalPath, dev_t device);
+// the device `at` refers to (a descriptor, `node` its status), when the file is believable. A
+// lock file that is there but not believed is described in `ignored`, and `holder` is empty.
+struct LockFileHolder
+{
+    PortHolder holder;
+    PortHolder ignored;
+    ErrorReason why = ErrorReason::None; // ProcessGone or NotBelievable, for `ignored`
+};
+LockFileHolder lockFileHolder(int at, const struct stat &node);
+// The lock file not believed, as a notice for the user about `device`.
+Error lockFileNotice(const LockFileHolder &found, const QString &device);
 
 } // namespace dorq

@@ -42,6 +42,8 @@ signals:
     // The device failed while open and nobody was calling it (unplugged, hung up). It is
     // closed already when this is emitted, and it is emitted once per open.
     void lost(const dorq::Error &error);
+    // Something the user should know that did not stop an open: a lock file not believed.
+    void noticed(const dorq::Error &notice);
 };
 
 // termios on Unix, Win32 on Windows.

@@ -3,10 +3,10 @@
 #include "closing_ports_linux.h"
 #include "port_holder_linux.h"
 #include "serial_device.h"
+#include "system.h"
 #include "tty_linux.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <fcntl.h>
@@ -66,11 +66,15 @@ public:
     {
         close();
         m_name = request.name;
-        const QByteArray path = QFile::encodeName(m_name);
+        const QByteArray path = nativePath(m_name);
         refuseBeforeOpening(path);
-        OwnedFd fd{::open(path.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK)};
+        bool untrusted = false;
+        OwnedFd fd{openTrusted(path.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK, 0,
+                               untrusted)};
         if (fd.fd < 0) {
             const int error = errno;
+            if (untrusted)
+                throw failure(error, ErrorStep::Open, m_name, ErrorKind::Untrusted);
             if (error == EBUSY)
                 throw busy(m_name, flockHolder(path));
             if (error == EISDIR)
@@ -150,20 +154,24 @@ public:
 private:
     // What must not be opened at all, since opening a tty and setting it up are one step
     // here: our own close still under way, a lock file of another program, the terminal the
-    // user types into.
-    void refuseBeforeOpening(const QByteArray &path) const
+    // user types into. The node is looked at along the way the open takes, without opening it.
+    void refuseBeforeOpening(const QByteArray &path)
     {
+        bool untrusted = false;
+        OwnedFd at{openTrusted(path.constData(), O_PATH | O_CLOEXEC, 0, untrusted)};
         struct stat node = {};
-        if (::stat(path.constData(), &node) != 0 || !S_ISCHR(node.st_mode))
+        if (at.fd < 0 || ::fstat(at.fd, &node) != 0 || !S_ISCHR(node.st_mode))
             return; // open() says why
         if (isOwnTerminal(node.st_rdev))
             throw failure(ENOTTY, ErrorStep::Open, m_name, ErrorKind::NotSerial,
                           ErrorReason::OwnTerminal);
         if (isStillClosing(node.st_rdev))
             throw failure(EBUSY, ErrorStep::Open, m_name, ErrorKind::StillClosing);
-        const PortHolder held = lockFileHolder(QFileInfo(m_name).canonicalFilePath(), node.st_rdev);
-        if (held.pid)
-            throw busy(m_name, held);
+        const LockFileHolder held = lockFileHolder(at.fd, node);
+        if (held.holder.pid)
+            throw busy(m_name, held.holder);
+        if (held.ignored.pid)
+            emit noticed(lockFileNotice(held, m_name));
     }
 
     // flock ends with the process that holds the port, however it ends. TIOCEXCL also keeps

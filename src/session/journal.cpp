@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <algorithm>
 
 namespace dorq {
 
@@ -20,9 +22,19 @@ std::unique_ptr<Journal> Journal::toNativeFile(const QByteArray &path, Error *fa
     return nullptr;
 }
 
-std::unique_ptr<Journal> Journal::daily(const QString &directory)
+std::unique_ptr<Journal> Journal::daily(const QString &directory, Error *failure)
 {
-    return std::unique_ptr<Journal>(new Journal(nativePath(directory), true));
+    std::unique_ptr<Journal> journal(new Journal(nativePath(directory), true));
+    QByteArray failedAt;
+    bool untrusted = false;
+    if (const int error = makeFolders(journal->m_path, failedAt, untrusted)) {
+        if (failure)
+            *failure = journalError(ErrorStep::JournalFolder,
+                                    untrusted ? ErrorKind::Untrusted : ErrorKind::Other,
+                                    untrusted ? 0 : error, failedAt);
+        return nullptr;
+    }
+    return journal;
 }
 
 QString Journal::dailyName(const QDate &date)
@@ -42,25 +54,64 @@ Journal::~Journal()
     finish();
 }
 
-bool Journal::finish()
+void Journal::closeInput()
+{
+    if (m_file)
+        m_file->closeInput();
+}
+
+bool Journal::ended()
 {
     for (auto &file : m_earlier)
-        m_whole = file->finish() && m_whole;
+        if (!file->ended())
+            return false;
+    return !m_file || m_file->ended();
+}
+
+bool Journal::finish(int ms)
+{
+    if (std::exchange(m_finished, true))
+        return m_whole && m_lost == 0;
+    QElapsedTimer clock;
+    clock.start();
+    closeInput();
+    const auto left = [&] { return int(std::max<qint64>(0, ms - clock.elapsed())); };
+    for (auto &file : m_earlier)
+        file->finish(left());
     if (m_file)
-        m_whole = m_file->finish() && m_whole;
-    return m_whole;
+        m_file->finish(left());
+    if (!m_waiting.empty()) // none should be left: the files settle all they were given
+        settled(m_waiting.begin()->first, m_waiting.rbegin()->first, 0);
+    return m_whole && m_lost == 0;
+}
+
+std::optional<Error> Journal::loss() const
+{
+    if (m_lost == 0)
+        return std::nullopt;
+    Error e = journalError(ErrorStep::JournalWrite, ErrorKind::Lost, 0, m_path);
+    e.reason = ErrorReason::Unconfirmed;
+    e.rows = m_lost;
+    if (m_firstLost) {
+        e.firstRecord = m_firstLost->second;
+        e.lastRecord = m_lastLost->second;
+    }
+    return e;
 }
 
 JournalFile *Journal::fileFor(const QDate &day)
 {
-    if (m_file && (!m_daily || day == m_day))
+    // A writer that has ended on its own (killed, say) is replaced by a new one.
+    if (m_file && (!m_daily || day == m_day) && !m_file->ended())
         return m_file.get();
     QByteArray path = m_path;
     if (m_daily) {
         QByteArray failedAt;
-        if (const int error = makeFolders(m_path, failedAt)) {
-            m_openFailure =
-                journalError(ErrorStep::JournalFolder, ErrorKind::Other, error, failedAt);
+        bool untrusted = false;
+        if (const int error = makeFolders(m_path, failedAt, untrusted)) {
+            m_openFailure = journalError(ErrorStep::JournalFolder,
+                                         untrusted ? ErrorKind::Untrusted : ErrorKind::Other,
+                                         untrusted ? 0 : error, failedAt);
             return nullptr;
         }
         path = m_path + '/' + nativePath(dailyName(day));
@@ -85,15 +136,39 @@ void Journal::append(const JournalRow &row)
             ++file;
             continue;
         }
-        m_whole = (*file)->finish() && m_whole;
+        (*file)->finish(0);
         file = m_earlier.erase(file);
     }
-    ++m_seq;
+    const qint64 seq = ++m_seq;
+    m_waiting[seq] = {QString::fromStdString(row.record), row.result == QLatin1String("sent")};
     const auto seconds = std::chrono::floor<std::chrono::seconds>(row.at.time_since_epoch());
     JournalFile *file = fileFor(QDateTime::fromSecsSinceEpoch(seconds.count()).date());
-    if (!file)
+    if (!file) {
+        settled(seq, seq, 0);
         return failed(m_openFailure);
-    file->append(csvRow(row, m_run, m_seq));
+    }
+    file->append(csvRow(row, m_run, seq), seq);
+}
+
+void Journal::settled(qint64 first, qint64 last, qint64 written)
+{
+    const auto from = m_waiting.lower_bound(first), to = m_waiting.upper_bound(last);
+    const qint64 rows = qint64(std::distance(from, to));
+    if (written > 0)
+        m_failing = false; // rows go through (again)
+    if (written < rows) {
+        // When only some were written, which ones is not known: all are named as lost.
+        m_lost += rows - written;
+        for (auto row = from; row != to; ++row) {
+            if (!row->second.sent)
+                continue;
+            if (!m_firstLost || row->first < m_firstLost->first)
+                m_firstLost = {row->first, row->second.record};
+            if (!m_lastLost || row->first > m_lastLost->first)
+                m_lastLost = {row->first, row->second.record};
+        }
+    }
+    m_waiting.erase(from, to);
 }
 
 void Journal::failed(const Error &failure)

@@ -7,26 +7,35 @@
 #include <QDate>
 #include <QString>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace dorq {
 
 // Evidence of every press, sent or not: one CSV row per press appended to a file, handed
 // over before the press returns, written and synced where no press waits for the disk.
+// Every row is accounted for: written, or counted as lost.
 class Journal : private JournalFileListener
 {
 public:
+    // How long the end waits for the last rows, when nothing cuts it short.
+    static constexpr int FinishMs = 3000;
+    // How long it waits when a signal ends the run, which must end within 100 ms.
+    static constexpr int SignalFinishMs = 25;
+
     // Appends to `path`, created if missing; null, with `failure` set, when it cannot.
     static std::unique_ptr<Journal> toFile(const QString &path, Error *failure = nullptr);
     // The path as the system spells it, byte for byte.
     static std::unique_ptr<Journal> toNativeFile(const QByteArray &path, Error *failure = nullptr);
-    // A file per day in `directory`, made when first needed.
-    static std::unique_ptr<Journal> daily(const QString &directory);
+    // A file per day in `directory`, made when first needed; the folder is made now: null,
+    // with `failure` set, when it cannot be.
+    static std::unique_ptr<Journal> daily(const QString &directory, Error *failure = nullptr);
     // journal-2026-12-07.csv
     static QString dailyName(const QDate &date);
 
-    ~Journal() override; // finishes
+    ~Journal() override; // finishes, waiting FinishMs at most
 
     // Failures are told once, and again only after a row has gone through in between.
     // A file found deleted or replaced, and opened anew, is told each time.
@@ -35,15 +44,29 @@ public:
 
     void append(const JournalRow &row);
     void pressed(const PressResult &result) { append(journalRow(result)); }
-    // Waits for every row to be written and synced: true when none was lost.
-    bool finish();
+    // No more rows: the files finish on their own.
+    void closeInput();
+    // Whether every row is settled and the files have finished (finish() returns at once).
+    bool ended();
+    // Waits at most `ms` for every row to be written and synced: true when none was lost and
+    // nothing failed. Rows not written by then count as lost.
+    bool finish(int ms = FinishMs);
+    // The rows not written, as one Error (kind Lost): how many, and the first and last
+    // record of those answered sent. None when every row was written.
+    std::optional<Error> loss() const;
     QString runId() const { return m_run; }
 
 private:
     Journal(QByteArray path, bool daily);
     JournalFile *fileFor(const QDate &day);
     void failed(const Error &failure) override;
-    void written() override { m_failing = false; }
+    void settled(qint64 first, qint64 last, qint64 written) override;
+
+    struct Waiting
+    {
+        QString record;
+        bool sent;
+    };
 
     QByteArray m_path; // the file, or the folder of a daily journal
     bool m_daily;
@@ -52,9 +75,13 @@ private:
     QDate m_day;
     std::unique_ptr<JournalFile> m_file;
     std::vector<std::unique_ptr<JournalFile>> m_earlier; // days gone by, still finishing
+    std::map<qint64, Waiting> m_waiting;                 // by seq: rows not settled yet
+    qint64 m_lost = 0;
+    std::optional<std::pair<qint64, QString>> m_firstLost, m_lastLost; // of those sent
     Error m_openFailure;
     bool m_failing = false;
     bool m_whole = true;
+    bool m_finished = false;
     FailureHandler m_onFailure;
 };
 

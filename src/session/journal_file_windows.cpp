@@ -29,11 +29,11 @@ public:
     }
     ~InProcessFile() override
     {
-        finish();
+        finish(0);
         ::CloseHandle(m_file);
     }
 
-    void append(const QByteArray &row) override
+    void append(const QByteArray &row, qint64 id) override
     {
         // Instances sharing the file take turns, so that a row is ended before another begins.
         OVERLAPPED whole = {};
@@ -53,6 +53,7 @@ public:
         }
         if (locked)
             ::UnlockFileEx(m_file, 0, MAXDWORD, MAXDWORD, &whole);
+        m_listener.settled(id, id, error ? 0 : 1);
         if (error) {
             m_whole = false;
             m_listener.failed(
@@ -70,15 +71,14 @@ public:
             m_whole = false;
             m_listener.failed(
                 journalError(ErrorStep::JournalSync, ErrorKind::Other, flushError, m_path));
-            return;
         }
-        m_listener.written();
     }
 
     void closeInput() override {}
     bool ended() override { return true; } // every row went before its press returned
 
-    bool finish() override
+    // The rows are written already; the last flush is waited for.
+    void finish(int) override
     {
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
@@ -87,9 +87,11 @@ public:
         m_wake.notify_all();
         if (m_flusher.joinable())
             m_flusher.join();
-        if (!::FlushFileBuffers(m_file) && ::GetFileType(m_file) == FILE_TYPE_DISK)
+        if (!::FlushFileBuffers(m_file) && ::GetFileType(m_file) == FILE_TYPE_DISK && m_whole) {
             m_whole = false;
-        return m_whole;
+            m_listener.failed(
+                journalError(ErrorStep::JournalSync, ErrorKind::Other, lastError(), m_path));
+        }
     }
 
 private:

@@ -26,10 +26,13 @@ struct Writer
     int reports;
     int file;
     const char *path;
-    bool known = false; // whether the program has heard yet how rows fare
     bool failing = false;
     bool lost = false;
     bool dirty = false;
+    bool programGone = false;
+    std::int64_t taken = 0;
+    std::int64_t written = 0;
+    std::int64_t told = -1; // `taken` as last told
     timespec lastSync = {};
 };
 
@@ -38,22 +41,35 @@ char buffer[2 * (MaxJournalRow + 4)];
 constexpr const char *Header = JournalHeader;
 constexpr std::size_t HeaderSize = sizeof JournalHeader - 1;
 
-void tell(const Writer &w, WriterReport::Kind kind, int number)
+// `surely`: waits for room, so that the program learns where a run of rows that fared alike
+// ends; a mere progress report is dropped when the program is not reading, as the next one
+// says it too. A program that has gone is told nothing more, and the rows still go on.
+void tell(Writer &w, WriterReport::Kind kind, int number, bool surely = true)
 {
-    const WriterReport report{kind, number};
-    // The program may be gone or busy: a report is never worth a wait.
-    [[maybe_unused]] const ssize_t sent = ::write(w.reports, &report, sizeof report);
+    const WriterReport report{kind, number, w.taken, w.written};
+    for (pollfd room{w.reports, POLLOUT, 0}; !w.programGone; ::poll(&room, 1, -1)) {
+        const ssize_t n = ::write(w.reports, &report, sizeof report);
+        if (n == sizeof report)
+            return void(w.told = w.taken);
+        const bool full = n < 0 && (errno == EAGAIN || errno == EINTR);
+        w.programGone = !full;
+        if (!surely && full)
+            return;
+    }
 }
 
-// Told when rows stop or start going through, not for every row.
-void outcome(Writer &w, int error, WriterReport::Kind failedAs = WriterReport::WriteFailed)
+// One row done. A change from writing to failing or back is told, not every row.
+void rowDone(Writer &w, int error, WriterReport::Kind failedAs = WriterReport::WriteFailed)
 {
     w.lost = w.lost || error;
-    if (w.known && w.failing == (error != 0))
-        return;
-    w.known = true;
+    const bool change = w.failing != (error != 0);
+    if (change && w.told != w.taken)
+        tell(w, WriterReport::Progress, 0); // where the run before this row ends
+    ++w.taken;
+    w.written += !error;
     w.failing = error != 0;
-    tell(w, error ? failedAs : WriterReport::RowWritten, error);
+    if (change)
+        tell(w, error ? failedAs : WriterReport::Progress, error);
 }
 
 int writeAll(int fd, iovec *parts, int count)
@@ -96,23 +112,21 @@ void append(Writer &w, char *row, std::size_t size, bool reopened = false)
 {
     struct stat byFd = {}, byPath = {};
     if (::fstat(w.file, &byFd) != 0)
-        return outcome(w, errno);
+        return rowDone(w, errno);
     if (!S_ISREG(byFd.st_mode)) { // a device such as /dev/null
         iovec part{row, size};
-        return outcome(w, writeAll(w.file, &part, 1));
+        return rowDone(w, writeAll(w.file, &part, 1));
     }
-    // Instances sharing the file take turns, so that a row is ended before another begins.
-    while (::flock(w.file, LOCK_EX) != 0 && errno == EINTR) {
-    }
+    const bool locked = takeTurn(w.file);
     if (!reopened && (::stat(w.path, &byPath) != 0 || byPath.st_dev != byFd.st_dev ||
                       byPath.st_ino != byFd.st_ino)) {
         // Deleted or replaced: rows would go where nobody looks.
         WriterReport why{};
         const int fd = openJournalFd(w.path, why);
-        if (fd < 0) {
+        if (locked)
             ::flock(w.file, LOCK_UN);
-            return outcome(w, why.number ? why.number : EINVAL, WriterReport::Kind(why.kind));
-        }
+        if (fd < 0)
+            return rowDone(w, why.number ? why.number : EINVAL, WriterReport::Kind(why.kind));
         ::close(w.file);
         w.file = fd;
         tell(w, WriterReport::Replaced, 0);
@@ -121,9 +135,10 @@ void append(Writer &w, char *row, std::size_t size, bool reopened = false)
     ::fstat(w.file, &byFd); // now that no other instance writes
     iovec parts[2] = {prefixFor(w.file, byFd.st_size), {row, size}};
     const int error = writeAll(w.file, parts, 2);
-    ::flock(w.file, LOCK_UN);
+    if (locked)
+        ::flock(w.file, LOCK_UN);
     w.dirty = true;
-    outcome(w, error);
+    rowDone(w, error);
 }
 
 double msSince(const timespec &then)
@@ -136,8 +151,10 @@ double msSince(const timespec &then)
 void sync(Writer &w)
 {
     // Devices cannot be synced, and need not be.
-    if (::fdatasync(w.file) != 0 && errno != EINVAL && errno != EROFS)
-        outcome(w, errno, WriterReport::SyncFailed);
+    if (::fdatasync(w.file) != 0 && errno != EINVAL && errno != EROFS) {
+        w.lost = true;
+        tell(w, WriterReport::SyncFailed, errno);
+    }
     w.dirty = false;
     ::clock_gettime(CLOCK_MONOTONIC, &w.lastSync);
 }
@@ -183,33 +200,32 @@ Writer keepOnly(int rows, int reports, int file, const char *path)
 
 int openJournalFd(const char *path, WriterReport &why) noexcept
 {
-    const PathTrust trust = pathTrust(path);
-    if (trust == PathTrust::Refuse) {
-        why = {WriterReport::Untrusted, ELOOP};
+    const auto refuse = [&why](int fd, WriterReport::Kind kind, int number = 0) {
+        if (fd >= 0)
+            ::close(fd);
+        why = {kind, number, 0, 0};
         return -1;
-    }
+    };
     // Without blocking: a FIFO nobody reads would hold the program at its start.
-    const int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK |
-                      (trust == PathTrust::NoFollow ? O_NOFOLLOW : 0);
-    int fd = ::open(path, O_RDWR | flags, 0644);
-    if (fd < 0 && errno == EACCES)
-        fd = ::open(path, O_WRONLY | flags, 0644);
+    const int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK;
+    bool untrusted = false;
+    int fd = openTrusted(path, O_RDWR | flags, 0600, untrusted);
+    if (fd < 0 && errno == EACCES && !untrusted)
+        fd = openTrusted(path, O_WRONLY | flags, 0600, untrusted);
     struct stat st = {};
+    if (fd < 0 && untrusted)
+        return refuse(fd, WriterReport::Untrusted, errno);
     if (fd < 0) {
         const int error = errno;
-        if (error == ELOOP && trust == PathTrust::NoFollow)
-            why = {WriterReport::Untrusted, error};
-        else if (::stat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode))
-            why = {WriterReport::NotAFile, 0};
-        else
-            why = {WriterReport::OpenFailed, error};
-        return -1;
+        const bool file = ::stat(path, &st) != 0 || S_ISREG(st.st_mode) || S_ISCHR(st.st_mode);
+        return file ? refuse(fd, WriterReport::OpenFailed, error)
+                    : refuse(fd, WriterReport::NotAFile);
     }
-    if (::fstat(fd, &st) != 0 || (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode))) {
-        ::close(fd);
-        why = {WriterReport::NotAFile, 0};
-        return -1;
-    }
+    if (::fstat(fd, &st) != 0 || (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode)))
+        return refuse(fd, WriterReport::NotAFile);
+    // As root, rows appended to another user's file would be theirs to doctor.
+    if (::geteuid() == 0 && S_ISREG(st.st_mode) && st.st_uid != 0 && st.st_uid != ::getuid())
+        return refuse(fd, WriterReport::NotOwned);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
@@ -251,9 +267,13 @@ void runJournalWriter(int rows, int reports, int file, const char *path) noexcep
         }
         std::memmove(buffer, buffer + at, have - at);
         have -= at;
+        if (w.told != w.taken)
+            tell(w, WriterReport::Progress, 0, false);
     }
     if (have) // a row cut off in the pipe: the program died in the middle of writing it
         w.lost = true;
+    if (w.told != w.taken)
+        tell(w, WriterReport::Progress, 0);
     if (w.dirty)
         sync(w);
     ::_exit(w.lost ? 1 : 0);

@@ -2,10 +2,10 @@
 
 #include <QFile>
 #include <QSettings>
-#include <QTemporaryFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 
 namespace dorq {
 
@@ -19,17 +19,6 @@ QSettings userSettings()
 
 const QByteArray Bom = "\xef\xbb\xbf";
 
-// The system's number for why the file cannot be opened so, 0 when it can.
-int openError(const QString &file, const char *mode)
-{
-    errno = 0;
-    std::FILE *opened = std::fopen(QFile::encodeName(file).constData(), mode);
-    const int number = opened ? 0 : errno;
-    if (opened)
-        std::fclose(opened);
-    return number;
-}
-
 Error problem(ErrorStep step, ErrorKind kind, int number, const QString &file)
 {
     Error e;
@@ -39,6 +28,19 @@ Error problem(ErrorStep step, ErrorKind kind, int number, const QString &file)
     e.systemText = systemText(number);
     e.path = file;
     return e;
+}
+
+// Why the file could not be read, as the settings' Error.
+Error problem(ErrorStep step, const FileAccess &access, const QString &file)
+{
+    switch (access.result) {
+    case FileAccess::Untrusted:
+        return problem(step, ErrorKind::Untrusted, 0, file);
+    case FileAccess::NotAFile:
+        return problem(step, ErrorKind::NotAFile, 0, file);
+    default:
+        return problem(step, ErrorKind::Other, access.error ? access.error : EIO, file);
+    }
 }
 
 QString key(int port)
@@ -55,12 +57,59 @@ bool usable(const QVariant &value)
            std::none_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x20; });
 }
 
+// Qt would tell standard error that it cannot load a value of a type it does not know; such a
+// value is judged here instead, and said once.
+struct QuietQt
+{
+    QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    ~QuietQt() { qInstallMessageHandler(previous); }
+};
+
+// The settings as a file of their own that QSettings reads and writes: the user's file is
+// read and replaced whole by the system room, so that, as root, nothing goes through a
+// folder or link another user could change, and a FIFO holds nothing up.
+struct Copy
+{
+    explicit Copy(QByteArray bytes) : name(folder.filePath(QStringLiteral("settings.ini")))
+    {
+        // An editor's byte order mark is no reason to forget the ports.
+        if (bytes.startsWith(Bom))
+            bytes.remove(0, Bom.size());
+        QFile file(name);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(bytes);
+    }
+    QByteArray bytes() const
+    {
+        QFile saved(name);
+        return saved.open(QIODevice::ReadOnly) ? saved.readAll() : QByteArray();
+    }
+    QTemporaryDir folder; // a plain file in it, which QSettings replaces as it saves
+    QString name;
+};
+
+// QSettings reads its file as it is made: a FIFO would hold the start, and as root a link
+// planted on the way would be followed. On Unix the file is named here instead, where Qt
+// keeps it.
+QString settingsFile()
+{
+    if (platform() == Platform::Windows)
+        return userSettings().fileName();
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/dorq-pulse/dorq-pulse") +
+           (QSettings::defaultFormat() == QSettings::IniFormat ? QStringLiteral(".ini")
+                                                               : QStringLiteral(".conf"));
+}
+
 } // namespace
 
-PortMemory::PortMemory() : m_file(userSettings().fileName())
+PortMemory::PortMemory()
+    : m_file(settingsFile()),
+      // On Windows the settings are kept in the registry, unless asked to be a file.
+      m_inFile(platform() != Platform::Windows ||
+               QSettings::defaultFormat() == QSettings::IniFormat)
 {
-    // As root, a link another user laid out could make the settings read or write any file.
-    m_use = pathTrust(QFile::encodeName(m_file).constData()) != PathTrust::Refuse;
 }
 
 PortMemory::Remembered PortMemory::read(const PortMap &commandLine) const
@@ -74,36 +123,27 @@ PortMemory::Remembered PortMemory::read(const PortMap &commandLine) const
 PortMemory::Remembered PortMemory::readFile() const
 {
     Remembered found{defaultPortMap(), {}};
-    if (!m_use) {
-        found.problems << problem(ErrorStep::SettingsRead, ErrorKind::Untrusted, 0, m_file);
+    QByteArray bytes;
+    const FileAccess access = m_inFile ? readWholeFile(m_file, bytes) : FileAccess();
+    if (access.result == FileAccess::Missing)
+        return found;
+    if (access.result != FileAccess::Done) {
+        found.problems << problem(ErrorStep::SettingsRead, access, m_file);
         return found;
     }
-    // An editor's byte order mark is no reason to forget the ports: it is read past, in a
-    // copy, as the file itself is left alone.
-    QTemporaryFile withoutBom;
-    QFile original(m_file);
-    if (original.open(QIODevice::ReadOnly) && original.read(Bom.size()) == Bom &&
-        withoutBom.open()) {
-        withoutBom.write(original.readAll());
-        withoutBom.flush();
-    }
-    const QSettings settings = withoutBom.isOpen()
-                                   ? QSettings(withoutBom.fileName(), QSettings::IniFormat)
-                                   : userSettings();
+    Copy copy(bytes);
+    const QSettings settings =
+        m_inFile ? QSettings(copy.name, QSettings::IniFormat) : userSettings();
+    const QuietQt quiet;
     settings.allKeys(); // sections are parsed, and judged, only when first needed: all now
-    if (const int unreadable = openError(m_file, "rb"); unreadable && unreadable != ENOENT) {
-        found.problems << problem(ErrorStep::SettingsRead, ErrorKind::Other, unreadable, m_file);
-        return found;
-    }
     if (settings.status() != QSettings::NoError) {
         found.problems << problem(ErrorStep::SettingsRead, ErrorKind::Invalid, 0, m_file);
         return found;
     }
     for (auto port = found.ports.begin(); port != found.ports.end(); ++port) {
-        const QVariant value = settings.value(key(port.key()));
-        if (!value.isValid())
+        if (!settings.contains(key(port.key())))
             continue;
-        if (usable(value)) {
+        if (const QVariant value = settings.value(key(port.key())); usable(value)) {
             port.value() = value.toString();
             continue;
         }
@@ -117,20 +157,32 @@ PortMemory::Remembered PortMemory::readFile() const
 
 std::optional<Error> PortMemory::remember(int port, const QString &device)
 {
-    if (!m_use)
-        return std::nullopt;
-    QSettings settings = userSettings();
-    if (device.isEmpty())
-        settings.remove(key(port));
-    else
-        settings.setValue(key(port), device);
+    const auto told = [this](const Error &e) {
+        return std::exchange(m_told, true) ? std::nullopt : std::optional<Error>(e);
+    };
+    if (!m_inFile) {
+        QSettings settings = userSettings();
+        device.isEmpty() ? settings.remove(key(port)) : settings.setValue(key(port), device);
+        settings.sync();
+        if (settings.status() != QSettings::AccessError)
+            return std::nullopt;
+        return told(problem(ErrorStep::SettingsSave, ErrorKind::Other, EACCES, m_file));
+    }
+    QByteArray bytes;
+    const FileAccess read = readWholeFile(m_file, bytes);
+    if (read.result != FileAccess::Done && read.result != FileAccess::Missing)
+        return told(problem(ErrorStep::SettingsSave, read, m_file));
+    Copy copy(bytes);
+    QSettings settings(copy.name, QSettings::IniFormat);
+    const QuietQt quiet;
+    device.isEmpty() ? settings.remove(key(port)) : settings.setValue(key(port), device);
     settings.sync();
-    // A format error is what was read (a byte order mark, say): the write itself went.
-    if (settings.status() != QSettings::AccessError || std::exchange(m_told, true))
+    if (settings.status() == QSettings::AccessError)
+        return told(problem(ErrorStep::SettingsSave, ErrorKind::Other, EACCES, m_file));
+    const FileAccess written = replaceFile(m_file, copy.bytes());
+    if (written.result == FileAccess::Done)
         return std::nullopt;
-    const int number = openError(settings.fileName(), "ab");
-    return problem(ErrorStep::SettingsSave, ErrorKind::Other, number ? number : EACCES,
-                   settings.fileName());
+    return told(problem(ErrorStep::SettingsSave, written, m_file));
 }
 
 } // namespace dorq

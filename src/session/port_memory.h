@@ -32,7 +32,7 @@ private:
     Remembered readFile() const;
 
     QString m_file;
-    bool m_use = true; // as root, a file another user laid out is neither read nor written
+    bool m_inFile; // not in Windows' registry
     bool m_told = false;
 };
 

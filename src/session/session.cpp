@@ -39,6 +39,7 @@ Session::Session(SessionOptions options, QObject *parent)
     if (m_journal)
         m_journal->onFailure([this](const Error &failure) { emit journalFailed(failure); });
     connect(m_comm, &MsComm::portLost, this, &Session::portLost);
+    connect(m_comm, &MsComm::notice, this, &Session::notice);
 
     m_timer.setObjectName(QStringLiteral("Timer1"));
     m_timer.setTimerType(Qt::PreciseTimer);
@@ -76,9 +77,25 @@ PressResult Session::press(int index)
     return result;
 }
 
-bool Session::finishJournal()
+void Session::closeJournal()
 {
-    return !m_journal || m_journal->finish();
+    if (m_journal)
+        m_journal->closeInput();
+}
+
+bool Session::journalEnded()
+{
+    return !m_journal || m_journal->ended();
+}
+
+bool Session::finishJournal(int ms)
+{
+    return !m_journal || m_journal->finish(ms);
+}
+
+std::optional<Error> Session::journalLoss() const
+{
+    return m_journal ? m_journal->loss() : std::nullopt;
 }
 
 SelectResult Session::selectPort(int port)
@@ -103,6 +120,7 @@ SelectResult Session::setDevice(int port, const QString &device)
         // On a line of its own, closed again at once: the open port stays as it is.
         try {
             MsComm trial({{port, device}}, m_devices());
+            connect(&trial, &MsComm::notice, this, &Session::notice);
             dorq::selectPort(trial, port);
         } catch (const SerialError &e) {
             result.error = e.error();
@@ -123,12 +141,13 @@ bool Session::tick()
 }
 
 // A tick at `wall` on the wall clock. Set back by less than a second, the wall clock lies
-// behind the last record: the records hold at its time until the wall clock passes it, so
-// that the mechanism never sees time run back. A second or more back, a new second begins.
+// behind the last record: the records hold at its time until the wall clock reaches the
+// step after it, so that the mechanism never sees time run back, nor a count run past the
+// second it is in. A second or more back, a new second begins.
 bool Session::tickAt(std::int64_t wall)
 {
     const std::int64_t reading = readingMs();
-    if (wall < reading && reading - wall < 1000)
+    if (wall < reading + 10 && reading - wall < 1000)
         return false;
     const bool newSecond = m_clock.tickAt(localSecondAt(wall));
     if (newSecond)

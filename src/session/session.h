@@ -50,8 +50,13 @@ public:
     QString portDevice(int port) const { return m_comm->portDevice(port); } // as named
     QString devicePath(int port) const { return m_comm->deviceName(port); } // in full
 
-    // Waits for the journal's rows to reach the disk: false when any was lost.
-    bool finishJournal();
+    // The end of the journal: no more rows; whether all are settled and its files have
+    // finished; waiting at most `ms` for its rows to reach the disk (false when any was lost
+    // or anything failed), and what was lost.
+    void closeJournal();
+    bool journalEnded();
+    bool finishJournal(int ms = Journal::FinishMs);
+    std::optional<Error> journalLoss() const;
 
     // One tick of the clock, as its timer gives them: true when a new second began.
     bool tick();
@@ -68,6 +73,8 @@ signals:
     // A journal row could not be written, told once until a row goes through again; or the
     // file was replaced (kind Replaced), told each time.
     void journalFailed(const dorq::Error &error);
+    // Something the user should know that stopped nothing (a port's lock file not believed).
+    void notice(const dorq::Error &notice);
 
 private:
     void onTimer();

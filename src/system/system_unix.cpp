@@ -4,11 +4,10 @@
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace dorq {
@@ -40,28 +39,81 @@ void clearFileError()
     errno = 0;
 }
 
+namespace {
+
+constexpr char16_t EscapedByte = 0xdc00; // U+DC80..U+DCFF: the byte 0x80..0xff itself
+
+// The length of the valid UTF-8 sequence at `p`, 0 when there is none.
+int utf8Length(const unsigned char *p, qsizetype left)
+{
+    const auto follows = [&](int n, unsigned char low = 0x80, unsigned char high = 0xbf) {
+        if (left < n + 1 || p[1] < low || p[1] > high)
+            return false;
+        for (int i = 2; i <= n; ++i)
+            if ((p[i] & 0xc0) != 0x80)
+                return false;
+        return true;
+    };
+    const unsigned char c = p[0];
+    if (c < 0x80)
+        return 1;
+    if (c >= 0xc2 && c <= 0xdf)
+        return follows(1) ? 2 : 0;
+    if (c >= 0xe0 && c <= 0xef)
+        return follows(2, c == 0xe0 ? 0xa0 : 0x80, c == 0xed ? 0x9f : 0xbf) ? 3 : 0;
+    if (c >= 0xf0 && c <= 0xf4)
+        return follows(3, c == 0xf0 ? 0x90 : 0x80, c == 0xf4 ? 0x8f : 0xbf) ? 4 : 0;
+    return 0;
+}
+
+bool isEscapedByte(QChar c)
+{
+    return c.unicode() >= EscapedByte + 0x80 && c.unicode() <= EscapedByte + 0xff;
+}
+
+} // namespace
+
 QByteArray nativePath(const QString &path)
 {
-    return QFile::encodeName(path);
+    if (std::none_of(path.begin(), path.end(), isEscapedByte))
+        return QFile::encodeName(path);
+    QByteArray bytes;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i <= path.size(); ++i) {
+        if (i < path.size() && !isEscapedByte(path[i]))
+            continue;
+        bytes += QFile::encodeName(path.mid(from, i - from));
+        if (i < path.size())
+            bytes += char(path[i].unicode() - EscapedByte);
+        from = i + 1;
+    }
+    return bytes;
 }
 
 QString displayPath(const QByteArray &path)
 {
-    return QFile::decodeName(path);
+    const auto *bytes = reinterpret_cast<const unsigned char *>(path.constData());
+    QString text;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < path.size();) {
+        const int length = utf8Length(bytes + i, path.size() - i);
+        if (length) {
+            i += length;
+            continue;
+        }
+        text += QString::fromUtf8(path.mid(from, i - from)) + QChar(EscapedByte + bytes[i]);
+        from = ++i;
+    }
+    return text + QString::fromUtf8(path.mid(from));
 }
 
 void writeStandardError(const QString &lines)
 {
-    const QByteArray bytes = lines.toLocal8Bit();
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n =
-            ::write(STDERR_FILENO, bytes.constData() + done, std::size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return; // nobody reads it: nothing to be done
-        done += n;
-    }
+    // Made at first use and never ended: a program that ends with a message waits for it,
+    // up to a point, but never for a reader that has stopped.
+    static OutputThread *const standardError = new OutputThread(STDERR_FILENO, 1 << 20);
+    if (standardError->add(lines.toLocal8Bit()) && !standardError->stuck(100))
+        standardError->waitWritten(100);
 }
 
 PortMap defaultPortMap()
@@ -121,56 +173,6 @@ QString defaultJournalFolder()
                 .filePath(QStringLiteral(".local/share/dorq-pulse"));
     }
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-}
-
-int makeFolders(const QByteArray &folder, QByteArray &failedAt)
-{
-    struct stat st = {};
-    if (folder.isEmpty() || ::stat(folder.constData(), &st) == 0)
-        return 0;
-    const qsizetype slash = folder.lastIndexOf('/');
-    if (slash > 0) {
-        if (const int error = makeFolders(folder.left(slash), failedAt))
-            return error;
-    }
-    if (::mkdir(folder.constData(), 0755) == 0 || errno == EEXIST)
-        return 0;
-    failedAt = folder;
-    return errno;
-}
-
-namespace {
-
-// Writable by someone other than root: its owner, a group with members, or everyone.
-bool othersCanWrite(const struct stat &folder)
-{
-    return folder.st_uid != 0 || (folder.st_mode & S_IWOTH) ||
-           ((folder.st_mode & S_IWGRP) && folder.st_gid != 0);
-}
-
-} // namespace
-
-PathTrust pathTrust(const char *path) noexcept
-{
-    if (::geteuid() != 0)
-        return PathTrust::Follow;
-    char folder[PATH_MAX];
-    const std::size_t length = std::strlen(path);
-    if (length >= sizeof folder)
-        return PathTrust::Refuse;
-    std::memcpy(folder, path, length + 1);
-    char *slash = std::strrchr(folder, '/');
-    if (!slash)
-        std::strcpy(folder, ".");
-    else
-        slash[slash == folder ? 1 : 0] = '\0';
-
-    struct stat folderStat = {}, fileStat = {};
-    const bool openFolder = ::stat(folder, &folderStat) != 0 || othersCanWrite(folderStat);
-    if (::lstat(path, &fileStat) == 0 && S_ISLNK(fileStat.st_mode) &&
-        (fileStat.st_uid != 0 || openFolder))
-        return PathTrust::Refuse;
-    return openFolder ? PathTrust::NoFollow : PathTrust::Follow;
 }
 
 } // namespace dorq

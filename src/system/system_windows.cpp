@@ -1,5 +1,7 @@
 #include "system.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QStandardPaths>
 #include <algorithm>
@@ -96,15 +98,18 @@ QString defaultJournalFolder()
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
 }
 
-int makeFolders(const QByteArray &folder, QByteArray &failedAt)
+int makeFolders(const QByteArray &folder, QByteArray &failedAt, bool &untrusted)
 {
+    // Windows has no root whose rights a planted link could borrow in this way: an
+    // administrator's programs follow the access rules of each file.
+    untrusted = false;
     const QString name = QString::fromUtf8(folder);
     if (name.isEmpty() || ::GetFileAttributesW(reinterpret_cast<const wchar_t *>(name.utf16())) !=
                               INVALID_FILE_ATTRIBUTES)
         return 0;
     const qsizetype slash = std::max(folder.lastIndexOf('/'), folder.lastIndexOf('\\'));
     if (slash > 0) {
-        if (const int error = makeFolders(folder.left(slash), failedAt))
+        if (const int error = makeFolders(folder.left(slash), failedAt, untrusted))
             return error;
     }
     if (::CreateDirectoryW(reinterpret_cast<const wchar_t *>(name.utf16()), nullptr) ||
@@ -114,11 +119,41 @@ int makeFolders(const QByteArray &folder, QByteArray &failedAt)
     return int(::GetLastError());
 }
 
-// Windows has no root whose rights a planted link could borrow in this way: an
-// administrator's programs follow the access rules of each file.
-PathTrust pathTrust(const char *) noexcept
+FileAccess readWholeFile(const QString &path, QByteArray &contents)
 {
-    return PathTrust::Follow;
+    QFile file(path);
+    if (!file.exists())
+        return {FileAccess::Missing, 0};
+    if (!QFileInfo(path).isFile())
+        return {FileAccess::NotAFile, 0};
+    if (!file.open(QIODevice::ReadOnly))
+        return {FileAccess::Failed, int(::GetLastError())};
+    contents = file.readAll();
+    return {};
+}
+
+FileAccess replaceFile(const QString &path, const QByteArray &contents)
+{
+    QByteArray failedAt;
+    bool untrusted = false;
+    if (const int error =
+            makeFolders(QFileInfo(path).absolutePath().toUtf8(), failedAt, untrusted))
+        return {FileAccess::Failed, error};
+    const QString copy = path + QStringLiteral(".new");
+    QFile file(copy);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(contents) != contents.size() || !file.flush())
+        return {FileAccess::Failed, int(::GetLastError())};
+    file.close();
+    const auto wide = [](const QString &name) {
+        return reinterpret_cast<const wchar_t *>(name.utf16());
+    };
+    if (!::MoveFileExW(wide(copy), wide(path), MOVEFILE_REPLACE_EXISTING)) {
+        const int error = int(::GetLastError());
+        QFile::remove(copy);
+        return {FileAccess::Failed, error};
+    }
+    return {};
 }
 
 } // namespace dorq

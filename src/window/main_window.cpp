@@ -7,6 +7,7 @@
 #include "pulse_record.h"
 #include "words.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QIcon>
 #include <QLabel>
@@ -48,6 +49,11 @@ MainWindow::MainWindow(Options options)
     });
     connect(m_session, &Session::journalFailed, this, &MainWindow::journalFailed);
     connect(m_session, &Session::clockTextChanged, m_form.label4, &QLabel::setText);
+    connect(m_session, &Session::notice, this, [](const Error &notice) {
+        writeStandardError(QStringLiteral("dorq-pulse: %1\n").arg(errorText(notice)));
+    });
+    m_journalWait.setInterval(5);
+    connect(&m_journalWait, &QTimer::timeout, this, &MainWindow::journalEnding);
 
     channelButton(0)->setFocus();
 }
@@ -58,15 +64,55 @@ MainWindow::~MainWindow()
     delete m_session; // closes the port while the view it reports to still stands
 }
 
-bool MainWindow::finishJournal()
+bool MainWindow::finishJournal(int ms)
 {
     if (std::exchange(m_journalFinished, true))
         return m_journaled;
+    m_journalWait.stop();
     disconnect(m_session, &Session::journalFailed, this, nullptr);
     connect(m_session, &Session::journalFailed, this, [](const Error &error) {
         writeStandardError(QStringLiteral("dorq-pulse: %1\n").arg(errorText(error).simplified()));
     });
-    return m_journaled = m_session->finishJournal();
+    m_journaled = m_session->finishJournal(ms);
+    if (const auto loss = m_session->journalLoss())
+        writeStandardError(QStringLiteral("dorq-pulse: %1\n").arg(errorText(*loss)));
+    return m_journaled;
+}
+
+void MainWindow::closeAtOnce()
+{
+    finishJournal(Journal::SignalFinishMs);
+    close();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (!m_closing.isValid()) {
+        m_closing.start();
+        m_session->closePort();
+        m_session->closeJournal();
+    }
+    if (!m_journalFinished && !m_session->journalEnded() &&
+        !m_closing.hasExpired(Journal::FinishMs)) {
+        event->ignore();
+        setEnabled(false); // no more presses
+        m_journalWait.start();
+        return;
+    }
+    m_journalWait.stop();
+    if (!m_journalFinished) {
+        finishJournal(0);
+        setEnabled(true);
+        if (const auto loss = m_session->journalLoss())
+            m_reporter->report(loss->number, errorText(*loss));
+    }
+    QWidget::closeEvent(event);
+}
+
+void MainWindow::journalEnding()
+{
+    if (m_session->journalEnded() || m_closing.hasExpired(Journal::FinishMs))
+        close();
 }
 
 void MainWindow::clearPortChoice()

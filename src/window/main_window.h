@@ -4,6 +4,8 @@
 #include "pulse_log_model.h"
 #include "session.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 #include <memory>
 
@@ -30,9 +32,11 @@ public:
     explicit MainWindow(Options options = Options());
     ~MainWindow() override;
 
-    // Waits for the journal's last rows, once: false when any was lost. What it finds then
-    // goes to standard error, since no message box may wait for a click any more.
-    bool finishJournal();
+    // Waits for the journal's last rows, once, at most `ms`: false when any was lost. What
+    // it finds then goes to standard error, since no message box may wait for a click any more.
+    bool finishJournal(int ms = Journal::FinishMs);
+    // Ends at once, for a signal: the journal's last rows are waited for only a moment.
+    void closeAtOnce();
 
     QPushButton *channelButton(int index) const { return m_form.command.at(std::size_t(index)); }
     const PulseLogModel &log() const { return m_log; }
@@ -40,7 +44,13 @@ public:
     const LogActions &logActions() const { return *m_logActions; }
     PortMenu &portMenu() { return *m_portMenu; }
 
+protected:
+    // Closed by the operator, the window waits a few seconds at most for the journal's last
+    // rows, its clock still running, and says before it goes which rows did not get there.
+    void closeEvent(QCloseEvent *event) override;
+
 private:
+    void journalEnding();
     void clearPortChoice();
     void showPress(const PressResult &result);
     void showSelection(const SelectResult &result);
@@ -57,6 +67,8 @@ private:
     PortMenu *m_portMenu = nullptr;
     bool m_journalFinished = false;
     bool m_journaled = true;
+    QTimer m_journalWait; // while closing: until the journal has ended, or FinishMs
+    QElapsedTimer m_closing;
 };
 
 } // namespace dorq

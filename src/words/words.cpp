@@ -1,5 +1,6 @@
 #include "words.h"
 
+#include "file_words.h"
 #include "ms_comm.h"
 #include "system.h"
 
@@ -8,11 +9,6 @@
 namespace dorq {
 
 namespace {
-
-QString withSystemText(const QString &what, const Error &e)
-{
-    return e.systemText.isEmpty() ? what : QStringLiteral("%1: %2").arg(what, e.systemText);
-}
 
 QString holderText(const Error &e)
 {
@@ -51,6 +47,8 @@ QString openText(const Error &e)
     const QString notSerial = notSerialText(e.reason);
     if (e.kind == ErrorKind::NotSerial && !notSerial.isEmpty())
         return what + QStringLiteral(": ") + notSerial;
+    if (e.kind == ErrorKind::Untrusted)
+        return what + QStringLiteral(": ") + untrustedWay();
     QString text = withSystemText(what, e);
     if (e.kind == ErrorKind::Busy || e.kind == ErrorKind::StillClosing)
         text += holderText(e);
@@ -117,58 +115,20 @@ QString propertyText(const Error &e)
     }
 }
 
-QString journalText(const Error &e)
+// A lock file that blocks nothing, since it is not believed.
+QString lockFileText(const Error &e)
 {
-    switch (e.step) {
-    case ErrorStep::JournalFolder:
-        return withSystemText(
-            QStringLiteral("Kan de map %1 voor het journaal niet maken").arg(e.path), e);
-    case ErrorStep::JournalOpen:
-        if (e.kind == ErrorKind::NotAFile)
-            return QStringLiteral("Kan het journaal %1 niet openen: het is geen gewoon bestand "
-                                  "(een FIFO, socket of map); kies een bestand")
-                .arg(e.path);
-        if (e.kind == ErrorKind::Untrusted)
-            return QStringLiteral("Kan het journaal %1 niet openen: het is een koppeling van een "
-                                  "andere gebruiker, of ligt in een map waarin anderen kunnen "
-                                  "schrijven; als root volgt dorq-pulse die niet")
-                .arg(e.path);
-        return withSystemText(QStringLiteral("Kan het journaal %1 niet openen").arg(e.path), e);
-    case ErrorStep::JournalSync:
-        return withSystemText(
-            QStringLiteral("Kan het journaal %1 niet naar schijf schrijven").arg(e.path), e);
-    default:
-        break;
-    }
-    if (e.kind == ErrorKind::Replaced)
-        return QStringLiteral("Het journaal %1 was verwijderd of vervangen; de volgende rijen "
-                              "staan in een nieuw bestand op dezelfde plaats")
-            .arg(e.path);
-    return withSystemText(QStringLiteral("Kan niet in het journaal %1 schrijven").arg(e.path), e);
-}
-
-QString settingsText(const Error &e)
-{
-    if (e.step == ErrorStep::SettingsSave)
-        return QStringLiteral("Kan de poortkeuze niet bewaren in %1: %2; ze geldt tot het "
-                              "programma stopt.")
-            .arg(e.path, e.number == ENOENT ? QStringLiteral("de map kan niet worden gemaakt")
-                                            : e.systemText);
-    if (e.kind == ErrorKind::Untrusted)
-        return QStringLiteral("Instellingen %1 worden niet gebruikt: een koppeling van een "
-                              "andere gebruiker, of in een map waarin anderen kunnen schrijven; "
-                              "als root volgt dorq-pulse die niet.")
-            .arg(e.path);
-    if (e.reason == ErrorReason::PortNumber)
-        return QStringLiteral("Ongeldige waarde voor COM%1 in %2; %3 wordt gebruikt.")
-            .arg(e.value, e.path, defaultPortMap().value(e.value.toInt()));
-    if (e.systemText.isEmpty())
-        return QStringLiteral("Instellingen %1 zijn onleesbaar; de standaardpoorten worden "
-                              "gebruikt.")
-            .arg(e.path);
-    return QStringLiteral("Instellingen %1 zijn onleesbaar: %2; de standaardpoorten worden "
-                          "gebruikt.")
-        .arg(e.path, e.systemText);
+    if (e.reason == ErrorReason::ProcessGone)
+        return QStringLiteral("Lockbestand %1 genegeerd: proces %2, dat het noemt, bestaat niet "
+                              "meer.")
+            .arg(e.lockFile)
+            .arg(e.holderPid);
+    return QStringLiteral("Lockbestand %1 genegeerd: het noemt %2 (proces %3), dat %4 niet open "
+                          "heeft, en de eigenaar van het bestand mag %4 niet openen of draait dat "
+                          "proces niet.")
+        .arg(e.lockFile, e.holder.isEmpty() ? QStringLiteral("een proces") : e.holder)
+        .arg(e.holderPid)
+        .arg(e.path);
 }
 
 // How this front end's user points a port at another device.
@@ -227,6 +187,8 @@ QString errorText(const Error &e)
     case ErrorStep::SettingsRead:
     case ErrorStep::SettingsSave:
         return settingsText(e);
+    case ErrorStep::LockFile:
+        return lockFileText(e);
     case ErrorStep::LogSave:
         break;
     }

@@ -1,5 +1,7 @@
 #include "pty_pair.h"
 
+#include <algorithm>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -130,6 +132,20 @@ int openDescriptorsOf(const QString &path)
             ++count;
     }
     return count;
+}
+
+int newestChild(qint64 pid)
+{
+    const QString process = pid ? QString::number(pid) : QStringLiteral("self");
+    int newest = 0;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(process));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(tasks.filePath(task + QStringLiteral("/children")));
+        children.open(QIODevice::ReadOnly);
+        for (const QByteArray &child : children.readAll().simplified().split(' '))
+            newest = std::max(newest, child.toInt());
+    }
+    return newest;
 }
 
 double cpuShareWhileRunning(int ms)

@@ -41,6 +41,10 @@ private:
 // "is the port open".
 int openDescriptorsOf(const QString &path);
 
+// The newest child of process `pid` (0: this one), 0 for none: the journal's writer of a
+// program that has no other.
+int newestChild(qint64 pid = 0);
+
 // CPU time this process spends while Qt's event loop runs for `ms`, as a share of one core.
 double cpuShareWhileRunning(int ms);
 

@@ -32,7 +32,7 @@ QByteArray nativeJournalFile(const QList<QByteArray> &native)
             file = native[++i];
         else if (argument.startsWith("--journal="))
             file = argument.mid(10);
-        else if (argument == "--com1" || argument == "--com2")
+        else if (argument == "--com1" || argument == "--com2" || argument == "--play")
             ++i;
     }
     return file;
@@ -73,7 +73,17 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QList<QBy
         QStringLiteral("BESTAND"));
     const QCommandLineOption noJournal(QStringLiteral("no-journal"),
                                        QStringLiteral("Houdt geen journaal bij."));
-    for (const auto &option : {help, version, com1, com2, headless, journal, noJournal})
+    const QCommandLineOption play(
+        QStringLiteral("play"),
+        QStringLiteral("Speelt het programma in BESTAND op de klok (of de verzonden drukken van "
+                       "een journaal) en stopt daarna; leest geen standaardinvoer."),
+        QStringLiteral("BESTAND"));
+    const QCommandLineOption dryRun(
+        QStringLiteral("dry-run"),
+        QStringLiteral("Met --play: toont elk record dat het programma zal sturen, met de tijd "
+                       "vanaf het begin, en opent geen poort."));
+    for (const auto &option :
+         {help, version, com1, com2, headless, journal, noJournal, play, dryRun})
         parser.addOption(option);
 
     if (!parser.parse(arguments))
@@ -100,6 +110,12 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QList<QBy
                                   .arg(exampleDevices().value(0)));
         options.ports[port] = device;
     }
+    options.playFile = parser.value(play);
+    options.dryRun = parser.isSet(dryRun);
+    if (parser.isSet(play) && options.playFile.isEmpty())
+        return usageError(QStringLiteral("--play heeft een bestand nodig"));
+    if (options.dryRun && !parser.isSet(play))
+        return usageError(QStringLiteral("--dry-run hoort bij --play BESTAND"));
     if (parser.isSet(journal) && parser.isSet(noJournal))
         return usageError(QStringLiteral("--journal en --no-journal sluiten elkaar uit"));
     if (parser.isSet(noJournal))

@@ -43,6 +43,8 @@ enum class ErrorStep {
     SettingsSave,
     // The window's log, saved to a file.
     LogSave,
+    // A pulse program, or a journal to play again, read from its file.
+    ProgramRead,
 };
 
 // Why, where the kind alone does not say.

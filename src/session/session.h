@@ -79,6 +79,7 @@ private:
     void takeDueTicks();
     void catchUp(std::int64_t now);
 
+    bool m_steered; // a test's wall clock, which then also says when a line went
     std::function<std::int64_t()> m_wallMs;
     bool m_catchUp; // the clock reads the wall clock, which says which steps were missed
     PulseClock m_clock;

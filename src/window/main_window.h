@@ -2,6 +2,7 @@
 
 #include "form.h"
 #include "pulse_log_model.h"
+#include "pulse_player.h"
 #include "session.h"
 
 #include <QWidget>
@@ -16,6 +17,9 @@ struct WindowOptions
 {
     SessionOptions session;
     ErrorReporter *reporter = nullptr; // message boxes when empty
+    // Played from the next whole second once a port is open, its own or the one chosen;
+    // the log fills as it plays.
+    const PulseProgram *program = nullptr;
 };
 
 // Form1: the one window. It builds itself from the layout table, shows one run of the tool
@@ -33,6 +37,9 @@ public:
     // Waits for the journal's last rows, once: false when any was lost. What it finds then
     // goes to standard error, since no message box may wait for a click any more.
     bool finishJournal();
+    // Ends a program still playing and tells how it went, once, on standard error: false
+    // when not every press of it went on its step.
+    bool finishPlay();
 
     QPushButton *channelButton(int index) const { return m_form.command.at(std::size_t(index)); }
     const PulseLogModel &log() const { return m_log; }
@@ -47,6 +54,8 @@ private:
     void showNoPort();
     void failed(const Error &error);
     void journalFailed(const Error &error);
+    void playWhenOpen();
+    void played(const PressResult &result);
 
     std::unique_ptr<ErrorReporter> m_ownReporter;
     ErrorReporter *m_reporter;
@@ -57,6 +66,9 @@ private:
     PortMenu *m_portMenu = nullptr;
     bool m_journalFinished = false;
     bool m_journaled = true;
+    std::unique_ptr<PulsePlayer> m_player;
+    bool m_playStarted = false;
+    bool m_playEnded = false;
 };
 
 } // namespace dorq

@@ -227,6 +227,8 @@ QString errorText(const Error &e)
     case ErrorStep::SettingsRead:
     case ErrorStep::SettingsSave:
         return settingsText(e);
+    case ErrorStep::ProgramRead:
+        return programFileText(e);
     case ErrorStep::LogSave:
         break;
     }

@@ -126,8 +126,9 @@ int loadProgram(const ProgramOptions &options, PulseProgram &program)
     if (options.dryRun)
         return listRecords(parsed.program);
     if (options.headless && parsed.program.port() == 0) {
-        tell(options.playFile + QStringLiteral(" noemt geen poort: zet \"port com1\" of \"port "
-                                               "com2\" bovenaan, zonder venster kiest niemand er een"));
+        tell(options.playFile +
+             QStringLiteral(" noemt geen poort: zet \"port com1\" of \"port "
+                            "com2\" bovenaan, zonder venster kiest niemand er een"));
         return 2;
     }
     program = std::move(parsed.program);

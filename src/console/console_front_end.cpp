@@ -162,7 +162,7 @@ void ConsoleFrontEnd::finish()
     const bool journaled = m_session.finishJournal();
     emit finished(
         m_interpreter.allWent() && !m_unanswered && !m_clockStuck && journaled && m_playedWell ? 0
-                                                                                             : 1);
+                                                                                               : 1);
 }
 
 void ConsoleFrontEnd::startPlay()

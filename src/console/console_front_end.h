@@ -3,7 +3,6 @@
 #include "answer_writer.h"
 #include "command_interpreter.h"
 #include "line_reader.h"
-#include "pulse_player.h"
 #include "session.h"
 
 #include <QTimer>

@@ -3,6 +3,7 @@
 #include "pulse_clock.h"
 
 #include <QDateTime>
+#include <algorithm>
 #include <vector>
 
 namespace dorq {
@@ -130,8 +131,9 @@ bool readIsoTime(std::string_view text, std::int64_t &us)
         return false;
     for (std::size_t i = 0; i < form.size(); ++i) {
         const bool digit = text[i] >= '0' && text[i] <= '9';
-        if (form[i] == 'd' ? !digit : form[i] == '+' ? text[i] != '+' && text[i] != '-'
-                                                     : text[i] != form[i])
+        if (form[i] == 'd'   ? !digit
+            : form[i] == '+' ? text[i] != '+' && text[i] != '-'
+                             : text[i] != form[i])
             return false;
     }
     const auto number = [&](std::size_t at, std::size_t length) {
@@ -140,9 +142,9 @@ bool readIsoTime(std::string_view text, std::int64_t &us)
             n = n * 10 + (text[i] - '0');
         return n;
     };
-    const LocalSecond local = localSecond(int(number(0, 4)), int(number(5, 2)), int(number(8, 2)),
-                                          int(number(11, 2)), int(number(14, 2)),
-                                          int(number(17, 2)));
+    const LocalSecond local =
+        localSecond(int(number(0, 4)), int(number(5, 2)), int(number(8, 2)), int(number(11, 2)),
+                    int(number(14, 2)), int(number(17, 2)));
     const std::int64_t offset = (number(27, 2) * 60 + number(30, 2)) * (text[26] == '-' ? -1 : 1);
     us = ((local.day * 86400 + local.secondOfDay) - offset * 60) * 1000000 + number(20, 6);
     return true;
@@ -172,6 +174,27 @@ bool readJournalRow(std::string_view row, JournalEntry &entry)
         return false;
     entry.sent = fields[7] == "sent";
     return true;
+}
+
+JournalReader::Read JournalReader::add(std::string_view text, JournalEntry &entry,
+                                       std::int64_t &line)
+{
+    if (m_row.empty())
+        m_rowLine = line;
+    else
+        m_row += '\n';
+    m_row.append(text);
+    // A row longer than any this tool writes is no row of its.
+    if (std::count(m_row.begin(), m_row.end(), '"') % 2 == 1 && m_row.size() < 16384)
+        return Read::Nothing;
+    std::string row = std::move(m_row);
+    m_row.clear();
+    if (!row.empty() && row.back() == '\r')
+        row.pop_back();
+    line = m_rowLine;
+    if (row.empty() || isJournalHeader(row))
+        return Read::Nothing;
+    return readJournalRow(row, entry) ? Read::Row : Read::BadRow;
 }
 
 } // namespace dorq

@@ -47,4 +47,18 @@ bool isJournalHeader(std::string_view line);
 // tool writes.
 bool readJournalRow(std::string_view row, JournalEntry &entry);
 
+// A journal of this tool read back a line at a time, the header skipped: a quoted field,
+// such as a device's name, may hold a line break.
+class JournalReader
+{
+public:
+    enum class Read { Nothing, Row, BadRow };
+    // A line without its line break; at the end of a row, `line` is where the row began.
+    Read add(std::string_view text, JournalEntry &entry, std::int64_t &line);
+
+private:
+    std::string m_row;
+    std::int64_t m_rowLine = 0;
+};
+
 } // namespace dorq

@@ -1,6 +1,5 @@
-#include "pulse_player.h"
-
 #include "pulse_record.h"
+#include "session.h"
 
 #include <algorithm>
 #include <chrono>

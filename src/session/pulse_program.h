@@ -1,6 +1,7 @@
 #pragma once
 
 #include "error.h"
+#include "journal_row.h"
 
 #include <QString>
 #include <cstdint>
@@ -114,6 +115,9 @@ struct ParsedProgram
 class ProgramParser
 {
 public:
+    // Past any program's end, and far from overflowing when added to.
+    static constexpr std::int64_t Beyond = std::int64_t(1) << 40;
+
     // One line, without its line break.
     void addLine(std::string_view line);
     // A line longer than MaxProgramLine, not read.
@@ -122,13 +126,17 @@ public:
 
 private:
     void addProgramLine(std::string_view line);
-    void addJournalRow(std::string_view row);
+    void addJournalRow(const JournalEntry &entry);
     void addPresses(std::int64_t at, std::int64_t every, std::int64_t times, int channel);
+    // A single press of this line, in eight bytes.
+    void keep(std::int64_t at, int channel);
     void check();
-    void fail(ProgramError::Kind kind, std::string_view word = {});
+    // The error told on this line, or one beyond those told.
+    ProgramError &fail(ProgramError::Kind kind, std::string_view word = {});
 
     PulseProgram m_program;
     std::vector<ProgramError> m_errors;
+    ProgramError m_untold;
     std::int64_t m_moreErrors = 0;
     std::int64_t m_line = 0;
     std::int64_t m_portLine = 0;
@@ -137,10 +145,9 @@ private:
     bool m_twoPorts = false;
     bool m_sorted = true;
     std::uint64_t m_lastSingle = 0;
-    std::string m_row;            // a journal row whose quoted field goes on past a line
-    std::int64_t m_rowLine = 0;   // where it began
-    std::int64_t m_firstUs = 0;   // a journal's first sent row
-    std::int64_t m_earliest = 0;  // a journal's earliest row, in ticks after the first
+    JournalReader m_journalRows;
+    std::int64_t m_firstUs = 0;  // a journal's first sent row
+    std::int64_t m_earliest = 0; // a journal's earliest row, in ticks after the first
 };
 
 // "3  +12.04": the record of a press with the time of day replaced by the offset from the

@@ -29,8 +29,8 @@ std::int64_t stepsBetween(std::int64_t from, std::int64_t to)
 } // namespace
 
 Session::Session(SessionOptions options, QObject *parent)
-    : QObject(parent), m_steered(bool(options.wallMs)), m_wallMs(options.wallMs ? std::move(options.wallMs) : systemMs),
-      m_catchUp(!options.now),
+    : QObject(parent), m_steered(bool(options.wallMs)),
+      m_wallMs(options.wallMs ? std::move(options.wallMs) : systemMs), m_catchUp(!options.now),
       m_clock(options.now ? std::move(options.now) : PulseClock::NowSource([wall = m_wallMs] {
           return localSecondAt(wall());
       })),
@@ -71,8 +71,9 @@ PressResult Session::press(int index)
             result.error = e.error();
         }
     }
-    result.at = m_steered ? std::chrono::system_clock::time_point(std::chrono::milliseconds(m_wallMs()))
-                          : std::chrono::system_clock::now();
+    result.at = m_steered
+                    ? std::chrono::system_clock::time_point(std::chrono::milliseconds(m_wallMs()))
+                    : std::chrono::system_clock::now();
     result.portOpen = m_comm->portOpen();
     if (m_journal)
         m_journal->pressed(result);

@@ -2,7 +2,6 @@
 
 #include "form.h"
 #include "pulse_log_model.h"
-#include "pulse_player.h"
 #include "session.h"
 
 #include <QWidget>

@@ -1,8 +1,6 @@
 // The words for pulse programs: what is wrong on which line, and how a play went.
-#include "words.h"
-
-#include "pulse_player.h"
 #include "pulse_program.h"
+#include "words.h"
 
 namespace dorq {
 
@@ -18,7 +16,8 @@ QString ms(std::int64_t us)
     return QString::number(double(us) / 1000, 'f', 2);
 }
 
-const QString Forms = QStringLiteral("een regel is \"T K\", \"T K every S times N\" of \"port com1\"");
+const QString Forms =
+    QStringLiteral("een regel is \"T K\", \"T K every S times N\" of \"port com1\"");
 const QString OneRecord = QStringLiteral("een record duurt 18.33 ms op de lijn (16 bytes bij "
                                          "9600 baud, 8O1), dus minstens 20 ms ertussen");
 

@@ -46,8 +46,8 @@ bool PulseProgram::Cursor::next(ProgramPress &press)
     std::pop_heap(m_active.begin(), m_active.end(), later);
     const auto [at, index] = m_active.back();
     const Train &train = trains[index];
-    press = {at, train.channel, train.line};
-    if ((at - train.at) / train.every + 1 < train.times) {
+    press = {at, int(train.channel), std::int64_t(train.line)};
+    if ((at - train.at) / train.every + 1 < std::int32_t(train.times)) {
         m_active.back().first = at + train.every;
         std::push_heap(m_active.begin(), m_active.end(), later);
     } else {
@@ -84,8 +84,9 @@ void ProgramParser::addPresses(std::int64_t at, std::int64_t every, std::int64_t
         return;
     }
     if (times > 2) {
-        m_program.m_trains.push_back({m_line, std::int32_t(at), std::int32_t(every),
-                                      std::int32_t(times), std::int8_t(channel)});
+        const auto line = std::uint32_t(std::min<std::int64_t>(m_line, UINT32_MAX));
+        m_program.m_trains.push_back({std::int32_t(at), std::int32_t(every), line,
+                                      std::uint32_t(times), std::uint32_t(channel)});
         return;
     }
     for (std::int64_t i = 0; i < times; ++i)

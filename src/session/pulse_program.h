@@ -85,12 +85,14 @@ public:
 
 private:
     friend class ProgramParser;
-    struct Train
+    struct Train // sixteen bytes: three presses or more
     {
-        std::int64_t line;
-        std::int32_t at, every, times;
-        std::int8_t channel;
+        std::int32_t at, every;
+        std::uint32_t line;       // the largest for lines beyond it
+        std::uint32_t times : 28; // no more than MaxProgramPresses
+        std::uint32_t channel : 4;
     };
+    static_assert(sizeof(Train) == 16);
 
     int m_port = 0;
     bool m_journal = false;

@@ -492,7 +492,7 @@ TEST(Headless, APlayIsCheckedWholeBeforeAnythingAndEndsAtOnceOnASignal)
         {"port com1\n0 9\n", "bad.txt, regel 2: kanaal \"9\" bestaat niet"},
         {"port com1\n0 1\n86400.01 2\n", "bad.txt, regel 3: de laatste druk, op +86400.01 s"},
         {"port com1\n0 1 every 0.02 times 10000001\n",
-         "bad.txt, regel 2: hier komt het programma boven"},
+         "bad.txt, regel 2: hier komt het programma boven 4320001 drukken"},
         {"port com1\n1.001 1\n", "bad.txt, regel 2: \"1.001\" valt niet op de klok"},
         {"port com1\nplay 1\n", "bad.txt, regel 2: onbekend woord \"play\""},
         {"0 1\n", "bad.txt noemt geen poort"},

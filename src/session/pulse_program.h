@@ -15,9 +15,11 @@ namespace dorq {
 // A program's times are whole ticks of the clock: 10 ms.
 constexpr std::int32_t TicksPerSecond = 100;
 constexpr std::int32_t MaxProgramTicks = 24 * 3600 * TicksPerSecond;
-constexpr std::int64_t MaxProgramPresses = 10'000'000;
 // A record takes 16 bytes of 11 bits at 9600 baud, 18.33 ms: two ticks at least.
 constexpr std::int32_t MinPressGapTicks = 2;
+// All that 24 hours hold 20 ms apart, well below ten million: a program with more has
+// presses too close, and is not kept beyond them.
+constexpr std::int64_t MaxProgramPresses = MaxProgramTicks / MinPressGapTicks + 1;
 // Longer lines are not read: no program needs them, and a file of one endless line would
 // otherwise be held whole.
 constexpr std::size_t MaxProgramLine = 4096;

@@ -62,8 +62,9 @@ QString problem(const ProgramError &e)
                               "hoogstens 24 uur")
             .arg(seconds(e.at));
     case Kind::TooMany:
-        return QStringLiteral("hier komt het programma boven 10000000 drukken, het grootste "
-                              "aantal dat het mag hebben");
+        return QStringLiteral("hier komt het programma boven %1 drukken: meer passen er niet "
+                              "in 24 uur, 20 ms uit elkaar")
+            .arg(MaxProgramPresses);
     case Kind::PortNotFirst:
         return QStringLiteral("\"port\" hoort eenmaal bovenaan, voor de eerste druk (regel %1)")
             .arg(e.otherLine);

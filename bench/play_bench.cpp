@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <sys/resource.h>
 
 using bench::format;
@@ -15,11 +16,19 @@ using namespace bench::child;
 
 namespace {
 
+// A folder of its own for each benchmark, gone with it (the largest programs take 150 MB).
 std::string tempFolder()
 {
+    static std::vector<std::string> made;
+    static const int removed = std::atexit([] {
+        for (const std::string &folder : made)
+            std::filesystem::remove_all(folder);
+    });
+    (void)removed;
     char name[] = "/tmp/dorq-play-XXXXXX";
     if (!::mkdtemp(name))
         throw std::runtime_error("no temporary folder");
+    made.emplace_back(name);
     return name;
 }
 

@@ -635,13 +635,13 @@ TEST(PulseProgram, PlaysInTimeOrderWhateverTheOrderOfItsLinesAndReplaysAJournal)
                                          "PORT COM2 # the second\n"
                                          "1.10\t8\n"
                                          "0 1 every 0.5 times 3\n"
-                                         "0.25 2 every 0.50 times 2\n"
+                                         "0.25 2 every 0.50 times 3\n"
                                          "1.200 3 # on the grid, however written\n");
     ASSERT_EQ(program.errors.size(), 0u) << qPrintable(programErrorText(program.errors[0]));
     EXPECT_EQ(program.program.port(), 2);
-    EXPECT_EQ(program.program.presses(), 7);
+    EXPECT_EQ(program.program.presses(), 8);
     EXPECT_EQ(dryRun(program.program).join(", "),
-              "1  +0.00, 2  +0.25, 1  +0.50, 2  +0.75, 1  +1.00, 8  +1.10, 3  +1.20");
+              "1  +0.00, 2  +0.25, 1  +0.50, 2  +0.75, 1  +1.00, 8  +1.10, 3  +1.20, 2  +1.25");
 
     // A journal as this tool writes it: send times 40.3 and 79.6 ms after the first, a row
     // before it, a press that was not sent, a device whose name holds a comma and a break.

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <sys/resource.h>
+#include <thread>
 
 using bench::format;
 using bench::monotonicMs;
@@ -139,12 +140,42 @@ Run play(const std::string &programFile, const std::string &journal, int seconds
     return run;
 }
 
+// The machine's own floor: a plain loop beside the play that sleeps to the same steps, 2 ms
+// past each, and writes 16 bytes to a pty of its own. Stalls of the machine show in both.
+std::vector<double> plainLoop(int seconds, const bool &stop)
+{
+    Pty pty;
+    std::vector<double> late;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const long long start = (now.tv_sec + 1) * 1000000000LL;
+    char drain[4096];
+    for (long long i = 0; i < seconds * 50LL && !stop; ++i) {
+        const long long step = start + i * 20000000LL;
+        const timespec at{std::time_t((step + 2000000) / 1000000000),
+                          long((step + 2000000) % 1000000000)};
+        ::clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &at, nullptr);
+        if (::write(pty.device, "5  10:20:30.12\r\n", 16) != 16)
+            throw std::runtime_error("the plain loop's pty took no line");
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        late.push_back(double(now.tv_sec * 1000000000LL + now.tv_nsec - step) / 1e6);
+        while (::read(pty.peer, drain, sizeof drain) > 0) {
+        }
+    }
+    return late;
+}
+
 int playLatency(int seconds)
 {
+    bool stop = false;
+    std::vector<double> plain;
+    std::thread beside([&] { plain = plainLoop(seconds, stop); });
     const std::string dir = tempFolder(), file = dir + "/pattern.txt", journal = dir + "/j.csv";
     writeText(file, pattern(seconds));
     const int presses = seconds * 50 / 8 * 8;
     Run run = play(file, journal, seconds);
+    stop = true;
+    beside.join();
     // The journal's rows in order: press i's step begins 20 ms × i after the first's.
     std::ifstream rows(journal);
     std::string row;
@@ -188,6 +219,13 @@ int playLatency(int seconds)
                 percentile(late, 99.9), percentile(late, 100), percentile(late, 0));
     std::printf("far end after step: p50 %.3f p99 %.3f max %.3f ms\n", percentile(farLate, 50),
                 percentile(farLate, 99), percentile(farLate, 100));
+    const auto over = [](const std::vector<double> &ms, double limit) {
+        return std::count_if(ms.begin(), ms.end(), [limit](double m) { return m > limit; });
+    };
+    std::printf("plain loop beside it: p50 %.3f p99 %.3f p99.9 %.3f max %.3f ms, %ld over 12 ms "
+                "(the play: %ld)\n",
+                percentile(plain, 50), percentile(plain, 99), percentile(plain, 99.9),
+                percentile(plain, 100), long(over(plain, 12)), long(over(late, 12)));
     std::printf("first tenth median %.3f ms, last tenth median %.3f ms; CPU %.2f %%; RSS %lld kB "
                 "at 5 s, %lld kB at the end, peak %lld kB\n",
                 percentile(first, 50), percentile(last, 50), run.cpuShare, run.rssEarly,
@@ -201,6 +239,12 @@ int playLatency(int seconds)
                          whole ? "" : " (INVALID: presses missing, refused or not exact)"),
                   "p99 <= 3 ms, max <= 10 ms",
                   bench::met(whole && percentile(late, 99) <= 3 && percentile(late, 100) <= 10));
+    bench::result(what + ", beside it a plain loop sleeping to the same steps (the machine's "
+                         "floor)",
+                  format("p50 %.2f ms, p99 %.2f ms, max %.2f ms; over 12 ms: %ld (the play: %ld)",
+                         percentile(plain, 50), percentile(plain, 99), percentile(plain, 100),
+                         long(over(plain, 12)), long(over(late, 12))),
+                  "none set", "-");
     const double drift = percentile(last, 50) - percentile(first, 50);
     bench::result(what + ", drift: median lateness, first vs last tenth of the run",
                   format("%.3f vs %.3f ms (%+.3f); %d of %d records exact at the far end",

@@ -2,15 +2,19 @@
 // to a folder, but takes FSYNC_MS to sync a file and WRITE_US more for every write, as a
 // busy or failing disk, a network share or an SD card may.
 //   slow_disk FOLDER MOUNTPOINT FSYNC_MS WRITE_US     (stays in the foreground; fusermount3 -u)
+// It also unmounts and ends with the process that started it, so that a test or benchmark
+// that is killed leaves no dead mount behind.
 #define FUSE_USE_VERSION 31
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fuse3/fuse.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -104,6 +108,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: slow_disk FOLDER MOUNTPOINT FSYNC_MS WRITE_US\n");
         return 2;
     }
+    // SIGTERM ends fuse_main's loop, which then unmounts (lazily, should a file be open).
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     folder = argv[1];
     fsyncMs = std::atoi(argv[3]);
     writeUs = std::atoi(argv[4]);

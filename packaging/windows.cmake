@@ -40,7 +40,8 @@ install(FILES ${dorq_compiler_runtime} DESTINATION ${CMAKE_INSTALL_BINDIR})
 # half of the packages' size, and nothing a program needs to run.
 install(CODE "
     file(GLOB_RECURSE binaries \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/*.dll\"
-                               \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/*.exe\")
+                               \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/*.exe\"
+                               \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/*.com\")
     execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded \${binaries}
                     COMMAND_ERROR_IS_FATAL ANY)
 ")
@@ -90,6 +91,18 @@ endwhile()
 if(EXISTS ${PROJECT_SOURCE_DIR}/docs/handleiding.html)
     install(FILES ${PROJECT_SOURCE_DIR}/docs/handleiding.html DESTINATION doc)
 endif()
+# Which of the two programs to start, for whoever unpacks the ZIP.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/windows/LEESMIJ.txt DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# Puts the folder on PATH for the installer and takes it off for the uninstaller. It runs
+# from their temporary folder, alone, so it carries its runtime inside.
+add_executable(dorq_path_entry ${CMAKE_CURRENT_LIST_DIR}/windows/path_entry.cpp)
+set_target_properties(dorq_path_entry PROPERTIES OUTPUT_NAME path_entry AUTOMOC OFF)
+target_link_libraries(dorq_path_entry PRIVATE dorq_warnings)
+if(MINGW)
+    target_link_options(dorq_path_entry PRIVATE -municode -static -s)
+endif()
+set(CPACK_DORQ_PATH_ENTRY ${CMAKE_BINARY_DIR}/path_entry.exe)
 
 # The installer's own picture beside its first and last page, instead of the installer maker's.
 find_program(DORQ_SH sh REQUIRED)
@@ -121,4 +134,6 @@ set(CPACK_NSIS_MUI_ICON ${DORQ_ICON_FILE})
 set(CPACK_NSIS_MUI_UNIICON ${DORQ_ICON_FILE})
 set(CPACK_NSIS_MUI_WELCOMEFINISHPAGE_BITMAP ${DORQ_WIZARD_BITMAP})
 set(CPACK_DORQ_NUMERIC_VERSION ${PROJECT_VERSION})
+# The ZIP opens on LEESMIJ.txt and the programs, not on a folder that holds them.
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/windows/cpack_options.cmake)
 set(CPACK_DORQ_COPYRIGHT ${DORQ_COPYRIGHT})

@@ -1,5 +1,6 @@
 // The real serial device on pseudo-terminal pairs: what arrives at the peer is the truth.
 #include "error.h"
+#include "line_settings.h"
 #include "ms_comm.h"
 #include "support/pty_pair.h"
 #include "tty_linux.h"
@@ -15,6 +16,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <optional>
@@ -62,6 +64,48 @@ TEST(SerialLine, OpensAtThePlcSettingsAndWritesTheExactLine)
     // Handed to the system already: the peer has it without the event loop turning.
     EXPECT_EQ(com1.readNow(), Line);
     EXPECT_EQ(com1.readAvailable(), QByteArray()) << "nothing added";
+}
+
+// What a pty cannot show (it drops parity enable), the settings function must say: every
+// flag of the line, from a terminal left with none set and from one left with all set.
+TEST(SerialLine, EveryLineSettingBecomesItsFlags)
+{
+    const struct
+    {
+        const char *settings;
+        speed_t speed;
+        tcflag_t size;
+        bool parity, odd, twoStopBits;
+    } rows[] = {
+        {"9600,O,8,1", B9600, CS8, true, true, false},
+        {"9600,E,8,1", B9600, CS8, true, false, false},
+        {"19200,N,8,1", B19200, CS8, false, false, false},
+        {"9600,E,7,2", B9600, CS7, true, false, true},
+        {"300,N,5,1.5", B300, CS5, false, false, true}, // 1.5 stop bits are CSTOPB at 5 bits
+    };
+    termios none{}, all;
+    std::memset(&all, 0xff, sizeof all);
+    for (const auto &row : rows) {
+        for (const termios &left : {none, all}) {
+            SCOPED_TRACE(std::string(row.settings) + (left.c_cflag ? ", all set" : ", none set"));
+            const termios tio = lineFor(left, parseLineSettings(row.settings), "/dev/ttyS0");
+            EXPECT_EQ(cfgetospeed(&tio), row.speed);
+            EXPECT_EQ(cfgetispeed(&tio), row.speed);
+            EXPECT_EQ(tio.c_cflag & CSIZE, row.size);
+            EXPECT_EQ(bool(tio.c_cflag & PARENB), row.parity);
+            EXPECT_EQ(bool(tio.c_cflag & PARODD), row.odd);
+            EXPECT_FALSE(tio.c_cflag & CMSPAR) << "no mark or space parity";
+            EXPECT_EQ(bool(tio.c_cflag & CSTOPB), row.twoStopBits);
+            EXPECT_FALSE(tio.c_cflag & CRTSCTS) << "no hardware flow control";
+            EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
+            EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF | IXANY)) << "no software flow control";
+            EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) << "raw";
+            EXPECT_FALSE(tio.c_oflag & OPOST) << "bytes out as written";
+            EXPECT_FALSE(tio.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP)) << "bytes in as sent";
+            EXPECT_EQ(tio.c_cc[VMIN], 0);
+            EXPECT_EQ(tio.c_cc[VTIME], 0);
+        }
+    }
 }
 
 TEST(SerialLine, SwitchingPortsLeavesOnlyTheChosenOneOpen)

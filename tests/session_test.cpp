@@ -2,6 +2,7 @@
 #include "command_interpreter.h"
 #include "fakes.h"
 #include "journal.h"
+#include "journal_row.h"
 #include "line_reader.h"
 #include "port_memory.h"
 #include "pulse_program.h"
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <chrono>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -361,6 +363,46 @@ TEST(Journal, ItsResultIsEvidenceAProgramCanRead)
         EXPECT_EQ(journalRow(result).result, expected);
 }
 
+// Each row as it must stand in the file, written out: a row built with the code under test
+// would agree with any fault of it.
+TEST(Journal, RowsAreCsvWithEveryFieldQuotedWhereItMustBe)
+{
+    using namespace std::chrono;
+    const qint64 ms = QDateTime(QDate(2026, 12, 7), QTime(10, 20, 30, 123)).toMSecsSinceEpoch();
+    const system_clock::time_point at{milliseconds(ms) + microseconds(456)};
+    const struct
+    {
+        int port;
+        const char *device, *result, *after;
+    } rows[] = {
+        {1, "/dev/ttyUSB0", "sent", "COM1,/dev/ttyUSB0,sent"},
+        {0, "", "no port", ",,no port"},
+        {2, "/dev/serial/by-path/usb-0:1,2", "sent", "COM2,\"/dev/serial/by-path/usb-0:1,2\",sent"},
+        {1, "/tmp/the \"plc\"", "sent", "COM1,\"/tmp/the \"\"plc\"\"\",sent"},
+        {1, "/tmp/a\rb", "sent", "COM1,\"/tmp/a\rb\",sent"},
+        {1, "/tmp/a\nb", "sent", "COM1,\"/tmp/a\nb\",sent"},
+        {1, "/tmp/kabel-\xc3\xa9", "sent", "COM1,/tmp/kabel-\xc3\xa9,sent"}, // UTF-8 as is
+        // A system's text may hold anything.
+        {1, "/dev/ttyS0", "error other 71: a, b", "COM1,/dev/ttyS0,\"error other 71: a, b\""},
+        {1, "/dev/ttyS0", "error other 2: \"x\" gone",
+         "COM1,/dev/ttyS0,\"error other 2: \"\"x\"\" gone\""},
+        {1, "/dev/ttyS0", "error lost 5: one\rline", "COM1,/dev/ttyS0,\"error lost 5: one\rline\""},
+        {1, "/dev/ttyS0", "error lost 5: two\nlines",
+         "COM1,/dev/ttyS0,\"error lost 5: two\nlines\""},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.after);
+        const QByteArray line =
+            csvRow({at, "5  10:20:30.12", row.port, QString::fromUtf8(row.device), row.result},
+                   "20261207-102030-42", 7);
+        EXPECT_EQ(line.left(26).toStdString(), "2026-12-07T10:20:30.123456");
+        EXPECT_TRUE(QRegularExpression("^[+-]\\d\\d:\\d\\d,").match(line.mid(26)).hasMatch())
+            << line.constData();
+        EXPECT_EQ(line.mid(32).toStdString(),
+                  std::string(",20261207-102030-42,7,5,5  10:20:30.12,") + row.after + "\r\n");
+    }
+}
+
 TEST(Journal, DailyFilesGetAHeaderAndFailuresAreToldOnce)
 {
     QTemporaryDir dir;
@@ -387,7 +429,8 @@ TEST(Journal, DailyFilesGetAHeaderAndFailuresAreToldOnce)
     Error failure;
     EXPECT_EQ(Journal::toFile(dir.filePath("no/such/folder/x.csv"), &failure), nullptr);
     EXPECT_EQ(failure.step, ErrorStep::JournalOpen);
-    EXPECT_EQ(failure.number, ENOENT);
+    EXPECT_NE(failure.number, 0) << "the system's own: ENOENT, or ERROR_PATH_NOT_FOUND";
+    EXPECT_TRUE(failure.path.endsWith("no/such/folder/x.csv")) << qPrintable(failure.path);
 }
 
 TEST(PortMemory, CommandLineOverRememberedOverDefault)

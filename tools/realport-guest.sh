@@ -26,6 +26,12 @@ as_user() { # uid, command...
 headless() { # uid, device, then the tool reads standard input
     as_user "$1" "$tool" --headless --com1 "$2" --no-journal
 }
+# DTR and RTS as the driver has them (TIOCMGET), opened without waiting for a carrier.
+modem_lines() { # device
+    perl -e 'use Fcntl; sysopen(my $f, $ARGV[0], O_RDONLY | O_NONBLOCK | O_NOCTTY) or die "$!\n";
+        my $m = pack("i", 0); ioctl($f, 0x5415, $m) or die "$!\n"; $m = unpack("i", $m);
+        print join(" ", $m & 0x002 ? "dtr" : "-dtr", $m & 0x004 ? "rts" : "-rts"), "\n"' "$1" 2>&1
+}
 # The far end of a device: ttyUSB0 is a new one after the adapter comes back.
 far=(s1 usb0)
 keep_sent() { # far end, answers
@@ -63,6 +69,18 @@ for i in 0 1; do
     keep_sent "${far[$i]}" "$second"
     answers_are "${second%$'\n'}" "$(printf 'ready\n%s\nsent 3' "$ok")"
     check "$dev: a second run opens and sends" $? "$second"
+    # The line as the driver keeps it, read back while the tool holds the port: a pty drops
+    # parity enable, a UART does not.
+    settings=$(stty -F "$dev" -a 2>&1)
+    lines=$(modem_lines "$dev")
+    words=" $(tr -s ';\n' '  ' <<<"$settings") "
+    held=0
+    for want in "speed 9600 baud" parenb parodd cs8 -cstopb -crtscts; do
+        [[ $words == *" $want "* ]] || held=1
+    done
+    [ "$lines" = "dtr rts" ] || held=1
+    check "$dev: held at 9600,O,8,1 with DTR and RTS on, as the driver reads them back" $held \
+        "$(tr -s '\n' ' ' <<<"$settings")modem lines: $lines"
     got=$(printf 'com1\n' | headless 2002 "$dev")
     status=$?
     [[ $got == "ready"$'\n'"error 16: "*"$dev"* ]] && ((status == 1))

@@ -44,6 +44,7 @@ class PulseClock
 public:
     using NowSource = std::function<LocalSecond()>;
 
+    // Empty `now`: a clock only ever ticked with tickAt().
     explicit PulseClock(NowSource now = systemNow);
 
     // Returns true when this tick saw a new second: only then does the clock text change.

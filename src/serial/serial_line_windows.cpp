@@ -151,8 +151,10 @@ public:
         const DWORD taken = hand(bytes);
         if (taken == DWORD(bytes.size()))
             return;
-        // Never half a line on the wire: the rest goes before anything else.
-        m_held = bytes.mid(int(taken));
+        // Never half a line on the wire: the rest goes before anything else. A line the
+        // system took none of is refused for good, as its answer says.
+        if (taken > 0)
+            m_held = bytes.mid(int(taken));
         throw notTaken(int(taken), bytes.size());
     }
 

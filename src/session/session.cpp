@@ -30,10 +30,9 @@ std::int64_t stepsBetween(std::int64_t from, std::int64_t to)
 
 Session::Session(SessionOptions options, QObject *parent)
     : QObject(parent), m_steered(bool(options.wallMs)),
-      m_wallMs(options.wallMs ? std::move(options.wallMs) : systemMs), m_catchUp(!options.now),
-      m_clock(options.now ? std::move(options.now) : PulseClock::NowSource([wall = m_wallMs] {
-          return localSecondAt(wall());
-      })),
+      m_wallMs(options.wallMs ? std::move(options.wallMs) : systemMs),
+      // On a wall clock, each tick hands the pulse clock its second: tickAt().
+      m_catchUp(!options.now), m_clock(std::move(options.now)),
       m_devices(options.devices ? std::move(options.devices) : makeSystemSerialDevice),
       m_comm(new MsComm(std::move(options.ports), m_devices(), this)),
       m_journal(std::move(options.journal)), m_timer(this)

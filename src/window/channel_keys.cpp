@@ -9,6 +9,9 @@ namespace dorq {
 
 namespace {
 
+// As Qt's xcb plugin pairs a repeat's release and press.
+constexpr quint64 PairedWithinMs = 10;
+
 // The same physical key: its scan code where the system gives one, else the key itself.
 quint64 identity(const QKeyEvent &key)
 {
@@ -73,14 +76,21 @@ QPushButton *ChannelKeys::buttonFor(const QKeyEvent &key, QObject *receiver) con
     return onButton && activates ? static_cast<QPushButton *>(receiver) : nullptr;
 }
 
+// A repeat is a press Qt marks as one, or a press of a key that is still down. An X server
+// without detectable repeats sends each repeat as a release and a press that it makes at
+// one moment; Qt marks the pair only when both have arrived before it handles the release.
+// Unmarked, the pair is still known: the release stays undecided until the event loop
+// turns, so a press that came with it finds the key down; and a press that came apart
+// carries the moment the server made it, within Qt's own 10 ms of the release's.
 bool ChannelKeys::wentDown(const QKeyEvent &key)
 {
     const quint64 id = identity(key);
-    // An unmarked repeat comes as a release and a press of the same moment; without
-    // detectable repeats the presses come without releases. Events made by a program carry
-    // no time and pair with nothing.
-    const bool repeat = key.isAutoRepeat() || m_down.contains(id) ||
-                        (key.timestamp() != 0 && m_releasedAt.value(id) == key.timestamp());
+    const auto released = m_releasedAt.constFind(id);
+    const bool paired = key.timestamp() != 0 && released != m_releasedAt.cend() &&
+                        key.timestamp() >= released.value() &&
+                        key.timestamp() - released.value() <= PairedWithinMs;
+    const bool repeat = key.isAutoRepeat() || m_down.contains(id) || paired;
+    m_releasedAt.remove(id);
     m_down.insert(id);
     return !repeat;
 }
@@ -89,8 +99,22 @@ void ChannelKeys::released(const QKeyEvent &key)
 {
     if (key.isAutoRepeat())
         return;
-    m_down.remove(identity(key));
-    m_releasedAt.insert(identity(key), key.timestamp());
+    const quint64 id = identity(key);
+    // Events made by a program carry no time and come without repeats: up at once.
+    if (key.timestamp() == 0) {
+        m_down.remove(id);
+        return;
+    }
+    const quint64 at = key.timestamp();
+    m_releasedAt.insert(id, at);
+    QMetaObject::invokeMethod(
+        this,
+        [this, id, at] {
+            // Up, unless a press of the key came with its release.
+            if (m_releasedAt.value(id) == at)
+                m_down.remove(id);
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace dorq

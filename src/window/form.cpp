@@ -237,7 +237,7 @@ QString guideLocation(const QString &programDir)
     const QDir dir(programDir);
     const QStringList installed = {
         dir.filePath(QStringLiteral("../share/doc/dorq-pulse/handleiding.html")),
-        dir.filePath(QStringLiteral("../doc/handleiding.html"))};
+        dir.filePath(QStringLiteral("doc/handleiding.html"))};
     for (const QString &place : installed + QStringList{QStringLiteral(DORQ_SOURCE_GUIDE)})
         if (QFileInfo(place).isFile())
             return QDir::cleanPath(QFileInfo(place).absoluteFilePath());

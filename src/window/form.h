@@ -60,7 +60,7 @@ Form buildForm(QWidget *window, const QString &guide, ErrorReporter &reporter);
 QFont designFont(double pointSize, bool bold);
 
 // The operator's guide as installed beside the program in `programDir` (Linux:
-// ../share/doc/dorq-pulse, Windows packages: ../doc), else the source tree's copy of a build
+// ../share/doc/dorq-pulse, Windows packages: doc), else the source tree's copy of a build
 // run in place; where there is none, where the Linux package puts it.
 QString guideLocation(const QString &programDir);
 

@@ -230,13 +230,15 @@ int playLatency(int seconds)
                 "at 5 s, %lld kB at the end, peak %lld kB\n",
                 percentile(first, 50), percentile(last, 50), run.cpuShare, run.rssEarly,
                 run.rssLate, run.hwm);
-    const bool whole = int(late.size()) == presses && exact == presses && !wrong && !run.status;
+    // Every press there and sent; late ones are told by the lateness and the records.
+    const bool whole = int(late.size()) == presses && !wrong;
+    const int lateOnes = presses - exact;
     const std::string what =
         format("Play on a pty: 50 presses/s for %d min (%d presses)", seconds / 60, presses);
     bench::result(what + ", true send time after its step (journal)",
-                  format("p50 %.2f ms, p99 %.2f ms, max %.2f ms%s", percentile(late, 50),
-                         percentile(late, 99), percentile(late, 100),
-                         whole ? "" : " (INVALID: presses missing, refused or not exact)"),
+                  format("p50 %.2f ms, p99 %.2f ms, max %.2f ms; %d late%s", percentile(late, 50),
+                         percentile(late, 99), percentile(late, 100), lateOnes,
+                         whole ? "" : " (INVALID: presses missing or refused)"),
                   "p99 <= 3 ms, max <= 10 ms",
                   bench::met(whole && percentile(late, 99) <= 3 && percentile(late, 100) <= 10));
     bench::result(what + ", beside it a plain loop sleeping to the same steps (the machine's "
@@ -255,7 +257,7 @@ int playLatency(int seconds)
                   format("CPU %.2f %% of one core; RSS %lld kB at 5 s, %lld kB at the end",
                          run.cpuShare, run.rssEarly, run.rssLate),
                   "RSS flat", bench::met(run.rssLate <= run.rssEarly + 512));
-    return whole ? 0 : 1;
+    return whole && run.status == (lateOnes ? 1 : 0) ? 0 : 1;
 }
 
 // CPU while nothing is due: two presses 25 s apart, measured in between.

@@ -160,9 +160,8 @@ void ConsoleFrontEnd::finish()
     m_session.closePort(); // what the system took still leaves
     // A journal row that could not be written is lost evidence: no success.
     const bool journaled = m_session.finishJournal();
-    emit finished(
-        m_interpreter.allWent() && !m_unanswered && !m_clockStuck && journaled && m_playedWell ? 0
-                                                                                               : 1);
+    const bool went = m_interpreter.allWent() && !m_unanswered && !m_clockStuck && m_playedWell;
+    emit finished(went && journaled ? 0 : 1);
 }
 
 void ConsoleFrontEnd::startPlay()

@@ -46,7 +46,7 @@ private:
     int m_fd = -1;
     QSocketNotifier *m_notifier = nullptr;
     bool m_ended = false;
-    QByteArray m_partial;    // a line whose end has not come yet
+    QByteArray m_partial; // a line whose end has not come yet
     bool m_skipping = false; // the rest of a line that was too long
 };
 

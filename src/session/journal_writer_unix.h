@@ -14,15 +14,8 @@ constexpr std::uint32_t MaxJournalRow = 60 * 1024;
 // What the writer tells the program, in fixed-size messages.
 struct WriterReport
 {
-    enum Kind : std::int32_t {
-        RowWritten,
-        OpenFailed,
-        Untrusted,
-        NotAFile,
-        WriteFailed,
-        SyncFailed,
-        Replaced
-    };
+    enum Kind : std::int32_t { RowWritten, OpenFailed, Untrusted, NotAFile, WriteFailed,
+                               SyncFailed, Replaced };
     std::int32_t kind;
     std::int32_t number; // errno
 };

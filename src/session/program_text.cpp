@@ -161,16 +161,18 @@ void ProgramParser::addJournalRow(const JournalEntry &entry)
         ++m_program.m_skipped;
         return;
     }
+    // A line leaves on the clock's tick, 2 ms into its step, or later: down to the grid from
+    // there is the step it went in, the one its record carries, however late in it.
+    const std::int64_t sinceTick = entry.atUs - 2000;
+    const std::int64_t step = (sinceTick >= 0 ? sinceTick : sinceTick - 9999) / 10000;
     if (!m_portLine) {
         m_portLine = m_line;
         m_program.m_port = entry.port;
-        m_firstUs = entry.atUs;
+        m_firstStep = step;
     } else if (entry.port != m_program.m_port && !std::exchange(m_twoPorts, true)) {
         fail(Kind::TwoPorts).otherLine = m_portLine;
     }
-    // Rounded to the nearest tick, also for rows before the first.
-    const std::int64_t offset = entry.atUs - m_firstUs + 5000;
-    const std::int64_t at = (offset >= 0 ? offset : offset - 9999) / 10000;
+    const std::int64_t at = step - m_firstStep; // also before the first
     if (at > MaxProgramTicks || at < -MaxProgramTicks)
         return void(fail(Kind::TooLong));
     m_earliest = std::min(m_earliest, at);

@@ -115,7 +115,7 @@ struct ParsedProgram
 // A program's text, or a journal of this tool, a line at a time; checked whole at the end.
 //   # comment            port com1            12.04 3            0 5 every 0.5 times 20
 // A journal (its first line is the journal's header) plays its sent rows at their send
-// times relative to the first, rounded to the grid.
+// times relative to the first, on the grid: each in the step it went in.
 class ProgramParser
 {
 public:
@@ -150,8 +150,8 @@ private:
     bool m_sorted = true;
     std::uint64_t m_lastSingle = 0;
     JournalReader m_journalRows;
-    std::int64_t m_firstUs = 0;  // a journal's first sent row
-    std::int64_t m_earliest = 0; // a journal's earliest row, in ticks after the first
+    std::int64_t m_firstStep = 0; // a journal's first sent row's, on the wall clock's grid
+    std::int64_t m_earliest = 0;  // a journal's earliest row, in ticks after the first
 };
 
 // "3  +12.04": the record of a press with the time of day replaced by the offset from the

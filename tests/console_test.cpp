@@ -683,3 +683,153 @@ TEST(Headless, StartsWhateverItIsGiven)
     EXPECT_EQ(status, 1);
     EXPECT_TRUE(said.contains("de klok van het systeem loopt niet")) << said.constData();
 }
+
+namespace {
+
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &text)
+{
+    QFile file(dir.filePath(name));
+    file.open(QIODevice::WriteOnly);
+    file.write(text);
+    return file.fileName();
+}
+
+QStringList dryRunOf(const QString &program)
+{
+    QProcess dry;
+    dry.start(QStringLiteral(DORQ_PROGRAM), {"--play", program, "--dry-run"});
+    dry.waitForFinished(10000);
+    EXPECT_EQ(dry.exitCode(), 0) << dry.readAllStandardError().constData();
+    return QString::fromLatin1(dry.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+// The records at the far end as a dry run lists them: each one's time as an offset from
+// the first's.
+QStringList asOffsets(const QByteArray &far)
+{
+    QStringList lines;
+    int first = -1;
+    for (qsizetype at = 0; at + 16 <= far.size(); at += 16) {
+        const QString record = QString::fromLatin1(far.mid(at, 14));
+        const QTime time = QTime::fromString(record.mid(3, 8), "hh:mm:ss");
+        const int ticks = time.msecsSinceStartOfDay() / 10 + record.mid(12, 2).toInt();
+        if (first < 0)
+            first = ticks;
+        const int offset = (ticks - first + 8640000) % 8640000;
+        lines << QString("%1  +%2.%3")
+                     .arg(record[0])
+                     .arg(offset / 100)
+                     .arg(offset % 100, 2, 10, QChar('0'));
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST(Headless, PlaysAProgramOnItsStepsAsItsDryRunSaidAndItsJournalAgain)
+{
+    QTemporaryDir dir;
+    const QString program = writeFile(
+        dir, "train.txt", "# 250 presses 40 ms apart\nport com1\n0 5 every 0.04 times 250\n");
+    const QString input = writeFile(dir, "in", "3\n"); // never read, never pressed
+    const QStringList promised = dryRunOf(program);
+    ASSERT_EQ(promised.size(), 250);
+    EXPECT_EQ(promised.back(), "5  +9.96");
+
+    PtyPair line;
+    const QString journal = dir.filePath("j.csv");
+    Headless tool({"--play", program, "--com1", line.deviceName(), "--journal", journal}, input);
+    const QByteArray far = line.read(250 * 16, 30000);
+    EXPECT_EQ(tool.exitStatus(), 0);
+    EXPECT_EQ(asOffsets(far), promised);
+    EXPECT_EQ(line.readAvailable(100), "");
+    const QStringList answers =
+        QString::fromLatin1(tool.process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(answers.size(), 252);
+    EXPECT_EQ(answers.mid(0, 2), QStringList({"ready", "ok PLC op COM1 9600,O,8,1"}));
+    for (int i = 0; i < 250; ++i)
+        ASSERT_EQ(answers[i + 2], "sent " + far.mid(i * 16, 14)) << i;
+    const QByteArray summary = tool.process.readAllStandardError();
+    EXPECT_TRUE(summary.contains("gespeeld: 250 verzonden, 0 geweigerd, 0 te laat;"))
+        << summary.constData();
+
+    // Each line went after its step began, and within the step: p99 is measured by the
+    // benchmark, on a quiet machine.
+    std::vector<qint64> lateUs;
+    for (const QStringList &row : readCsv(journal)) {
+        const QTime sent =
+            QDateTime::fromString(row[0].left(23) + row[0].right(6), Qt::ISODateWithMs)
+                .toLocalTime()
+                .time();
+        const QTime step = QTime::fromString(row[4].mid(3) + '0', "hh:mm:ss.zzz");
+        lateUs.push_back((sent.msecsSinceStartOfDay() - step.msecsSinceStartOfDay()) * 1000 +
+                         row[0].mid(23, 3).toInt());
+    }
+    ASSERT_EQ(lateUs.size(), 250u);
+    std::sort(lateUs.begin(), lateUs.end());
+    std::fprintf(stderr, "send time after its step: p50 %lld, p99 %lld, max %lld us\n", lateUs[124],
+                 lateUs[247], lateUs[249]);
+    EXPECT_GE(lateUs.front(), 2000) << "not before the step's tick";
+    EXPECT_LT(lateUs.back(), 12000) << "not after the next step's tick";
+
+    // The journal plays back with the same gaps.
+    EXPECT_EQ(dryRunOf(journal), promised);
+    PtyPair again;
+    Headless replay({"--play", journal, "--com1", again.deviceName(), "--no-journal"});
+    EXPECT_EQ(asOffsets(again.read(250 * 16, 30000)), promised);
+    EXPECT_EQ(replay.exitStatus(), 0);
+}
+
+TEST(Headless, APlayIsCheckedWholeBeforeAnythingAndEndsAtOnceOnASignal)
+{
+    QTemporaryDir dir;
+    PtyPair line;
+    const struct
+    {
+        QByteArray program;
+        const char *says;
+    } rows[] = {
+        {"port com1\n0 1\n0.01 2\n",
+         "bad.txt, regel 3: de druk op +0.01 s volgt 10 ms na een druk van regel 2"},
+        {"port com1\n0 9\n", "bad.txt, regel 2: kanaal \"9\" bestaat niet"},
+        {"port com1\n0 1\n86400.01 2\n", "bad.txt, regel 3: de laatste druk, op +86400.01 s"},
+        {"port com1\n0 1 every 0.02 times 10000001\n",
+         "bad.txt, regel 2: hier komt het programma boven 4320001 drukken"},
+        {"port com1\n1.001 1\n", "bad.txt, regel 2: \"1.001\" valt niet op de klok"},
+        {"port com1\nplay 1\n", "bad.txt, regel 2: onbekend woord \"play\""},
+        {"0 1\n", "bad.txt noemt geen poort"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.says);
+        Headless tool(
+            {"--play", writeFile(dir, "bad.txt", row.program), "--com1", line.deviceName()});
+        EXPECT_EQ(tool.exitStatus(), 2);
+        EXPECT_TRUE(tool.process.readAllStandardError().contains(row.says));
+        EXPECT_EQ(tool.process.readAllStandardOutput(), "") << "no port opened";
+        EXPECT_EQ(line.readAvailable(20), "");
+    }
+    Headless folder({"--play", dir.path()});
+    EXPECT_EQ(folder.exitStatus(), 2);
+    EXPECT_TRUE(folder.process.readAllStandardError().contains("geen gewoon bestand"));
+
+    const QString program = writeFile(dir, "long.txt", "port com1\n0 1 every 0.1 times 1000\n");
+    Headless tool({"--play", program, "--com1", line.deviceName(), "--no-journal"});
+    const QStringList answers = tool.answers(2 + 3);
+    ASSERT_EQ(answers.size(), 5);
+    QElapsedTimer ending;
+    ending.start();
+    ::kill(pid_t(tool.process.processId()), SIGTERM);
+    ASSERT_TRUE(tool.process.waitForFinished(5000));
+    EXPECT_LT(ending.elapsed(), 500) << "the whole process's end, a sanitizer's included";
+    EXPECT_EQ(tool.process.exitCode(), 1);
+    const QStringList rest =
+        QString::fromLatin1(tool.process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    QByteArray sent;
+    for (const QString &answer : answers.mid(2) + rest)
+        sent += answer.mid(5).toLatin1() + "\r\n";
+    EXPECT_EQ(line.read(sent.size(), 2000), sent);
+    EXPECT_EQ(line.readAvailable(200), "") << "nothing after the signal";
+    const QByteArray summary = tool.process.readAllStandardError();
+    EXPECT_TRUE(summary.contains(QByteArray::number(1000 - (3 + rest.size())) + " niet gespeeld"))
+        << summary.constData();
+}

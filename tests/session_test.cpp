@@ -5,6 +5,7 @@
 #include "journal_row.h"
 #include "line_reader.h"
 #include "port_memory.h"
+#include "pulse_program.h"
 #include "session.h"
 #include "support/csv.h"
 #include "words.h"
@@ -595,4 +596,215 @@ TEST(LineReader, DeliversEveryLineInOrderOnTheReadersThreadThenTheEnd)
     auto reader = std::make_unique<LineReader>(*many);
     reader.reset();
     QTest::qWait(100);
+}
+
+namespace {
+
+ParsedProgram parsed(const std::string &text)
+{
+    ProgramParser parser;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        parser.addLine(line);
+    return parser.finish();
+}
+
+QStringList dryRun(const PulseProgram &program)
+{
+    QStringList lines;
+    ProgramPress press;
+    for (auto presses = program.cursor(); presses.next(press);)
+        lines << QString::fromStdString(dryRunLine(press));
+    return lines;
+}
+
+} // namespace
+
+TEST(PulseProgram, EveryErrorIsToldByItsLineAndSuchAProgramIsNotPlayed)
+{
+    using K = ProgramError::Kind;
+    const std::string header = std::string(JournalHeader, sizeof JournalHeader - 3) + "\n";
+    const std::string row = "2026-12-07T10:20:30.123456+01:00,r,1,5,5  10:20:30.12,";
+    const struct
+    {
+        const char *what;
+        std::string text;
+        std::vector<std::tuple<int, K, int>> errors; // line, kind, the other line
+    } rows[] = {
+        {"channel 9", "0 9", {{1, K::Channel, 0}}},
+        {"channel 0, after a comment", "# c\n\n0 0", {{3, K::Channel, 0}}},
+        {"off the grid", "1.234 1", {{1, K::OffGrid, 0}}},
+        {"negative", "-1 2", {{1, K::Negative, 0}}},
+        {"a decimal comma", "1,5 3", {{1, K::NotANumber, 0}}},
+        {"an exponent", "1e3 3", {{1, K::NotANumber, 0}}},
+        {"a word", "press 1", {{1, K::UnknownWord, 0}}},
+        {"a misspelt every", "0 1 evry 1 times 2", {{1, K::UnknownWord, 0}}},
+        {"a word after it all", "0 1 every 1 times 2 more", {{1, K::UnknownWord, 0}}},
+        {"no times", "0 1 every 1", {{1, K::Incomplete, 0}}},
+        {"no channel", "0", {{1, K::Incomplete, 0}}},
+        {"times 0", "0 1 every 1 times 0", {{1, K::Count, 0}}},
+        {"times negative", "0 1 every 1 times -2", {{1, K::Negative, 0}}},
+        {"two errors on a line", "0.001 9", {{1, K::OffGrid, 0}, {1, K::Channel, 0}}},
+        {"a train too dense", "0 1 every 0.01 times 3", {{1, K::TooClose, 1}}},
+        {"two lines too close", "5 1\n5.01 2", {{2, K::TooClose, 1}}},
+        {"too close, told once",
+         "0 1 every 1 times 9\n0.01 2 every 1 times 9",
+         {{2, K::TooClose, 1}}},
+        {"too close out of order", "10 1\n0 2\n9.99 3", {{1, K::TooClose, 3}}},
+        {"past 24 hours", "86400.01 1", {{1, K::TooLong, 0}}},
+        {"a train past 24 hours", "0.02 1 every 0.02 times 4320001", {{1, K::TooLong, 0}}},
+        {"ten million presses",
+         "0 1 every 0.02 times 4000000\n0.01 2 every 0.02 times 6000000",
+         {{2, K::TooMany, 0}}},
+        {"more than 24 hours hold",
+         "0 1 every 0.02 times 4320001\n# and one\n0.01 2",
+         {{3, K::TooMany, 0}}},
+        {"port after a press", "0 1\nport com1", {{2, K::PortNotFirst, 1}}},
+        {"port twice", "port com1\nport com2\n0 1", {{2, K::PortNotFirst, 1}}},
+        {"port com3", "port com3\n0 1", {{1, K::UnknownWord, 0}}},
+        {"nothing to play", "# only a comment\n", {{0, K::Empty, 0}}},
+        {"a journal's bad row",
+         header + "garbage\n" + row + "COM1,/dev/x,sent",
+         {{2, K::BadRow, 0}}},
+        {"a journal on two ports",
+         header + row + "COM1,/dev/x,sent\n" + row + "COM2,/dev/y,sent",
+         {{3, K::TwoPorts, 2}, {3, K::TooClose, 2}}},
+        {"a journal of nothing sent", header + row + ",,no port", {{0, K::Empty, 0}}},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        const ParsedProgram p = parsed(r.text);
+        std::vector<std::tuple<int, K, int>> got;
+        for (const ProgramError &e : p.errors)
+            got.emplace_back(int(e.line), e.kind, int(e.otherLine));
+        EXPECT_EQ(got, r.errors);
+        for (const ProgramError &e : p.errors)
+            EXPECT_TRUE(programErrorText(e).startsWith(e.line ? "regel " : "het programma"))
+                << qPrintable(programErrorText(e));
+    }
+    EXPECT_EQ(parsed("86400 1\n0 1 every 0.02 times 3").errors.size(), 0u) << "24 hours is allowed";
+    const ParsedProgram dense = parsed("0 1 every 0 times 1000000\n0 2 every 0 times 1000000");
+    EXPECT_LE(dense.errors.size(), ParsedProgram::MaxToldErrors);
+
+    QTemporaryDir dir;
+    QFile file(dir.filePath("long.txt"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("0 1\n" + QByteArray(100000, '#') + "\n1 2\n");
+    file.close();
+    ParsedProgram fromFile;
+    Error failure;
+    ASSERT_TRUE(readPulseProgram(file.fileName(), fromFile, failure));
+    ASSERT_EQ(fromFile.errors.size(), 1u);
+    EXPECT_EQ(fromFile.errors[0].line, 2);
+    EXPECT_EQ(fromFile.errors[0].kind, K::LineTooLong);
+    EXPECT_FALSE(readPulseProgram(dir.path(), fromFile, failure));
+    EXPECT_EQ(failure.kind, ErrorKind::NotAFile);
+    EXPECT_TRUE(errorText(failure).contains("geen gewoon bestand"))
+        << qPrintable(errorText(failure));
+    EXPECT_FALSE(readPulseProgram(dir.filePath("none"), fromFile, failure));
+    EXPECT_EQ(failure.number, ENOENT);
+}
+
+TEST(PulseProgram, PlaysInTimeOrderWhateverTheOrderOfItsLinesAndReplaysAJournal)
+{
+    const ParsedProgram program = parsed("# a train and a pattern\n"
+                                         "PORT COM2 # the second\n"
+                                         "1.10\t8\n"
+                                         "0 1 every 0.5 times 3\n"
+                                         "0.25 2 every 0.50 times 3\n"
+                                         "1.200 3 # on the grid, however written\n");
+    ASSERT_EQ(program.errors.size(), 0u) << qPrintable(programErrorText(program.errors[0]));
+    EXPECT_EQ(program.program.port(), 2);
+    EXPECT_EQ(program.program.presses(), 8);
+    EXPECT_EQ(dryRun(program.program).join(", "),
+              "1  +0.00, 2  +0.25, 1  +0.50, 2  +0.75, 1  +1.00, 8  +1.10, 3  +1.20, 2  +1.25");
+
+    // A journal as this tool writes it: lines sent 2.1 ms into step .12, 9.5 ms into step .16
+    // (late, yet in its step), 12.5 ms after step .20 began (on the tick of .21), and a row
+    // before the first; a press that was not sent; a device whose name holds a comma and a
+    // break.
+    JournalRow row;
+    row.port = 1;
+    row.device = "/dev/odd,\nname";
+    const std::int64_t second = 1796638830000000;
+    std::string text = std::string(JournalHeader);
+    for (const auto &[us, channel, result] : {std::tuple{122100, "5", "sent"},
+                                              {169500, "6", "sent"},
+                                              {212500, "7", "sent"},
+                                              {300000, "8", "no port"},
+                                              {102200, "4", "sent"}}) {
+        row.at = std::chrono::system_clock::time_point(std::chrono::microseconds(second + us));
+        row.record = std::string(channel) + "  10:20:30.12";
+        row.result = result;
+        text += csvRow(row, "run", 1).toStdString();
+    }
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    const ParsedProgram replay = parsed(text);
+    ASSERT_EQ(replay.errors.size(), 0u) << qPrintable(programErrorText(replay.errors[0]));
+    EXPECT_TRUE(replay.program.isJournal());
+    EXPECT_EQ(replay.program.port(), 1);
+    EXPECT_EQ(replay.program.skippedRows(), 1);
+    EXPECT_EQ(dryRun(replay.program).join(", "), "4  +0.00, 5  +0.02, 6  +0.06, 7  +0.11");
+}
+
+TEST(PulsePlayer, PressesOnTheirStepsAndSendsMissedOnesAtOnceCountedLate)
+{
+    SessionRig r(nullptr, true);
+    ASSERT_FALSE(r.session->selectPort(1).error);
+    const ParsedProgram program = parsed("port com1\n0 1\n0.05 2\n0.5 3 every 0.1 times 3\n2 4\n");
+    ASSERT_EQ(program.errors.size(), 0u);
+    PulsePlayer player(
+        *r.session, program.program,
+        {[&r] { return r.wall * 1000; }, [&r](std::int64_t us) { r.wall = us / 1000; }});
+    QStringList records;
+    int finished = 0;
+    QObject::connect(&player, &PulsePlayer::pressed,
+                     [&](const PressResult &p) { records << QString::fromStdString(p.record); });
+    QObject::connect(&player, &PulsePlayer::finished, [&] { ++finished; });
+    const std::int64_t base = r.wall;
+    r.wall = base + 400;
+    player.start();
+    EXPECT_EQ(player.startUs(), (base + 1000) * 1000) << "at the next whole second";
+    const auto at = [&](std::int64_t ms) { // a moment of the play, and the timer's turn there
+        r.wall = base + 1000 + ms;
+        player.playDue();
+    };
+    at(1); // the step's start; its tick comes 2 ms later
+    EXPECT_TRUE(records.isEmpty());
+    at(2);
+    at(51); // the clock's timer missed five steps meanwhile: counted at the press
+    EXPECT_EQ(records.size(), 1);
+    // The timer wakes 3 ms before the press, which waits the rest finer.
+    r.wall = base + 1000 + 52 - 3;
+    player.playDue();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return records.size() == 2; }, 1000));
+    at(705); // two presses missed: all due at once, none lost, none twice
+    at(2002);
+    const QString second = QDateTime::fromMSecsSinceEpoch(base + 1000).toString("hh:mm:ss");
+    const QString third = QDateTime::fromMSecsSinceEpoch(base + 3000).toString("hh:mm:ss");
+    EXPECT_EQ(records.join(", "), QString("1  S.00, 2  S.05, 3  S.70, 3  S.70, 3  S.70, 4  T.00")
+                                      .replace("S", second)
+                                      .replace("T", third));
+    EXPECT_EQ(r.device->written.count("\r\n"), 6);
+    EXPECT_EQ(finished, 1);
+    const PlaySummary &s = player.summary();
+    EXPECT_EQ(std::make_tuple(s.sent, s.refused, s.late, s.unplayed),
+              std::make_tuple(6LL, 0LL, 2LL, 0LL))
+        << "the press due at .70 went in its step";
+    EXPECT_EQ(s.lateness.maxUs(), 205000);
+    EXPECT_EQ(s.lateness.percentileUs(50), 2000);
+    EXPECT_FALSE(s.allOnTheirSteps());
+
+    // Stopped, or without a port: told, not lost.
+    PulsePlayer again(
+        *r.session, program.program,
+        {[&r] { return r.wall * 1000; }, [&r](std::int64_t us) { r.wall = us / 1000; }});
+    again.start();
+    r.session->closePort();
+    r.wall = again.startUs() / 1000 + 2;
+    again.playDue();
+    again.stop();
+    EXPECT_EQ(
+        std::make_tuple(again.summary().sent, again.summary().refused, again.summary().unplayed),
+        std::make_tuple(0LL, 1LL, 5LL));
 }

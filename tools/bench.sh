@@ -34,6 +34,11 @@ run $b/process_bench headless-idle
 run $b/process_bench headless-press
 run $b/process_bench headless-ready
 run $b/process_bench headless-stalled
+# --play: ten minutes at 50 presses a second, CPU between presses, the largest programs, SIGTERM.
+run $b/play_bench latency 600
+run $b/play_bench idle
+run $b/play_bench memory
+run $b/play_bench stop
 
 # The journal on this machine's disk, and on two slow ones made here: a FUSE file system that
 # takes 0.3 s to sync a file and 0.5 ms more for every write, and ext4 on a disk image kept

@@ -7,6 +7,7 @@
 #include "port_memory.h"
 #include "process_setup.h"
 #include "program_options.h"
+#include "pulse_program.h"
 #include "words.h"
 
 #include <QApplication>
@@ -14,6 +15,7 @@
 #include <QTranslator>
 #include <cstdio>
 #include <functional>
+#include <optional>
 
 namespace {
 
@@ -79,6 +81,60 @@ bool openJournal(const ProgramOptions &options, std::unique_ptr<Journal> &journa
     return journal != nullptr;
 }
 
+void tell(const QString &text)
+{
+    writeStandardError(QStringLiteral("dorq-pulse: %1\n").arg(oneLine(text)));
+}
+
+// The records of a dry run, as they will go, with the offset for the time of day.
+int listRecords(const PulseProgram &program)
+{
+    std::string lines;
+    ProgramPress press;
+    const auto write = [&lines] {
+        std::fwrite(lines.data(), 1, lines.size(), stdout);
+        lines.clear();
+    };
+    for (auto presses = program.cursor(); presses.next(press);) {
+        lines += dryRunLine(press) + '\n';
+        if (lines.size() >= 1 << 16)
+            write();
+    }
+    write();
+    if (program.skippedRows() > 0)
+        tell(QStringLiteral("%1 rijen van het journaal waren niet verzonden en worden overgeslagen")
+                 .arg(program.skippedRows()));
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+}
+
+// Read and checked whole before anything is opened: -1 to play `program`, else the status
+// to end with, 2 for a program that cannot be played and 0 after a dry run.
+int loadProgram(const ProgramOptions &options, PulseProgram &program)
+{
+    ParsedProgram parsed;
+    Error failure;
+    if (!readPulseProgram(options.playFile, parsed, failure)) {
+        tell(errorText(failure));
+        return 2;
+    }
+    for (const ProgramError &error : parsed.errors)
+        tell(options.playFile + QLatin1String(error.line ? ", " : ": ") + programErrorText(error));
+    if (parsed.moreErrors > 0)
+        tell(options.playFile + QStringLiteral(": en meer fouten; verbeter eerst deze"));
+    if (!parsed.errors.empty())
+        return 2;
+    if (options.dryRun)
+        return listRecords(parsed.program);
+    if (options.headless && parsed.program.port() == 0) {
+        tell(options.playFile +
+             QStringLiteral(" noemt geen poort: zet \"port com1\" of \"port "
+                            "com2\" bovenaan, zonder venster kiest niemand er een"));
+        return 2;
+    }
+    program = std::move(parsed.program);
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -106,6 +162,11 @@ int main(int argc, char **argv)
             return parsed.exitStatus;
         }
     }
+    std::optional<PulseProgram> program;
+    if (!parsed.options.playFile.isEmpty()) {
+        if (const int status = loadProgram(parsed.options, program.emplace()); status >= 0)
+            return status;
+    }
     const PortMemory::Remembered remembered = PortMemory().read(parsed.options.ports);
     for (const Error &problem : remembered.problems)
         writeStandardError(QStringLiteral("dorq-pulse: %1\n").arg(oneLine(errorText(problem))));
@@ -128,7 +189,8 @@ int main(int argc, char **argv)
         SessionOptions options;
         options.ports = ports;
         options.journal = std::move(journal);
-        auto console = std::make_unique<ConsoleFrontEnd>(std::move(options), stdout);
+        auto console = std::make_unique<ConsoleFrontEnd>(std::move(options), stdout,
+                                                         program ? &*program : nullptr);
         QObject::connect(console.get(), &ConsoleFrontEnd::finished, &app, &QCoreApplication::exit,
                          Qt::QueuedConnection);
         onTerminationSignals(console.get(), [&console] { console->quit(); });
@@ -147,11 +209,13 @@ int main(int argc, char **argv)
     MainWindow::Options options;
     options.session.ports = ports;
     options.session.journal = std::move(journal);
+    options.program = program ? &*program : nullptr;
     auto window = std::make_unique<MainWindow>(std::move(options));
     onTerminationSignals(window.get(), [&window] { window->closeAtOnce(); });
     window->show();
     const int status = QApplication::exec();
+    const bool played = window->finishPlay();
     const bool journaled = window->finishJournal();
     window.reset();
-    return ended(journaled ? status : 1);
+    return ended(journaled && played ? status : 1);
 }

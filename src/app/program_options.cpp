@@ -29,7 +29,7 @@ QByteArray nativeValue(const QList<QByteArray> &native, const QByteArray &option
         const QByteArray &argument = native[i];
         if (argument == "--")
             break;
-        for (const QByteArray name : {"--journal", "--com1", "--com2"}) {
+        for (const QByteArray name : {"--journal", "--com1", "--com2", "--play"}) {
             if (argument == name && i + 1 < native.size()) {
                 if (name == option)
                     value = native[i + 1];
@@ -78,7 +78,17 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QList<QBy
         QStringLiteral("BESTAND"));
     const QCommandLineOption noJournal(QStringLiteral("no-journal"),
                                        QStringLiteral("Houdt geen journaal bij."));
-    for (const auto &option : {help, version, com1, com2, headless, journal, noJournal})
+    const QCommandLineOption play(
+        QStringLiteral("play"),
+        QStringLiteral("Speelt het programma in BESTAND op de klok (of de verzonden drukken van "
+                       "een journaal) en stopt daarna; leest geen standaardinvoer."),
+        QStringLiteral("BESTAND"));
+    const QCommandLineOption dryRun(
+        QStringLiteral("dry-run"),
+        QStringLiteral("Met --play: toont elk record dat het programma zal sturen, met de tijd "
+                       "vanaf het begin, en opent geen poort."));
+    for (const auto &option :
+         {help, version, com1, com2, headless, journal, noJournal, play, dryRun})
         parser.addOption(option);
 
     if (!parser.parse(arguments))
@@ -108,6 +118,12 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, const QList<QBy
                                   .arg(exampleDevices().value(0)));
         options.ports[port] = device;
     }
+    options.playFile = parser.value(play);
+    options.dryRun = parser.isSet(dryRun);
+    if (parser.isSet(play) && options.playFile.isEmpty())
+        return usageError(QStringLiteral("--play heeft een bestand nodig"));
+    if (options.dryRun && !parser.isSet(play))
+        return usageError(QStringLiteral("--dry-run hoort bij --play BESTAND"));
     if (parser.isSet(journal) && parser.isSet(noJournal))
         return usageError(QStringLiteral("--journal en --no-journal sluiten elkaar uit"));
     if (parser.isSet(noJournal))

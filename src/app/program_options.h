@@ -12,6 +12,8 @@ struct ProgramOptions
     PortMap ports; // --com1/--com2: for this run only
     enum class JournalKind { Daily, File, None } journal = JournalKind::Daily;
     QByteArray journalFile; // as the system spells it
+    QString playFile;       // --play: a program or a journal to play; empty for none
+    bool dryRun = false;    // --dry-run: its records listed, nothing sent
 };
 
 struct ParsedCommandLine

@@ -20,21 +20,25 @@ CommandInterpreter::Answer CommandInterpreter::execute(const QString &command)
             return failure(QStringLiteral("error"), *result.error);
         return {QStringLiteral("ok ") + portStatus(result.port), {}};
     }
-    if (word.size() == 1 && word[0] >= QLatin1Char('1') && word[0] <= QLatin1Char('8')) {
-        const PressResult result = m_session.press(word[0].digitValue() - 1);
-        const QString record = QString::fromStdString(result.record);
-        switch (result.outcome) {
-        case PressResult::Outcome::Sent:
-            return {QStringLiteral("sent ") + record, {}};
-        case PressResult::Outcome::NoPort:
-            return failure(QStringLiteral("unsent %1: %2").arg(record, SelectPortWarning));
-        case PressResult::Outcome::Failed:
-            return failure(QStringLiteral("error"), *result.error);
-        }
-    }
+    if (word.size() == 1 && word[0] >= QLatin1Char('1') && word[0] <= QLatin1Char('8'))
+        return pressed(m_session.press(word[0].digitValue() - 1));
     return failure(QStringLiteral("error %1: unknown command \"%2\"")
                        .arg(ErrorNumber::InvalidPropertyValue)
                        .arg(command.trimmed()));
+}
+
+CommandInterpreter::Answer CommandInterpreter::pressed(const PressResult &result)
+{
+    const QString record = QString::fromStdString(result.record);
+    switch (result.outcome) {
+    case PressResult::Outcome::Sent:
+        return {QStringLiteral("sent ") + record, {}};
+    case PressResult::Outcome::NoPort:
+        return failure(QStringLiteral("unsent %1: %2").arg(record, SelectPortWarning));
+    case PressResult::Outcome::Failed:
+        break;
+    }
+    return failure(QStringLiteral("error"), *result.error);
 }
 
 CommandInterpreter::Answer CommandInterpreter::tooLong(qsizetype limit)

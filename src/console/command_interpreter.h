@@ -1,6 +1,7 @@
 #pragma once
 
 #include "error.h"
+#include "press_result.h"
 
 #include <QString>
 
@@ -22,6 +23,8 @@ public:
     explicit CommandInterpreter(Session &session) : m_session(session) {}
 
     Answer execute(const QString &command);
+    // A press made elsewhere (a program's), answered as the command would be.
+    Answer pressed(const PressResult &result);
     Answer portLost(const Error &error);
     // A line longer than `limit` bytes, skipped to its end.
     Answer tooLong(qsizetype limit);

@@ -16,6 +16,7 @@ constexpr int SliceMs = 2;
 constexpr std::size_t MaxWaiting = 1024;
 constexpr qsizetype MaxBacklog = 1 << 16;
 constexpr int ClockWaitMs = 3000;
+constexpr qsizetype MaxPlayBacklog = 1 << 20;
 
 void tell(const QString &text)
 {
@@ -24,19 +25,22 @@ void tell(const QString &text)
 
 } // namespace
 
-ConsoleFrontEnd::ConsoleFrontEnd(SessionOptions options, std::FILE *out)
+ConsoleFrontEnd::ConsoleFrontEnd(SessionOptions options, std::FILE *out,
+                                 const PulseProgram *program)
     : m_session(std::move(options)), m_interpreter(m_session),
-      m_reader(LineReader::standardInput()), m_writer(out)
+      m_reader(program ? nullptr : LineReader::standardInput()), m_writer(out), m_program(program)
 {
-    connect(m_reader.get(), &LineReader::lineRead, this, &ConsoleFrontEnd::onLine);
-    connect(m_reader.get(), &LineReader::lineTooLong, this, [this] {
-        m_waiting.emplace_back();
-        schedule();
-    });
-    connect(m_reader.get(), &LineReader::ended, this, [this] {
-        m_inputEnded = true;
-        schedule();
-    });
+    if (m_reader) {
+        connect(m_reader.get(), &LineReader::lineRead, this, &ConsoleFrontEnd::onLine);
+        connect(m_reader.get(), &LineReader::lineTooLong, this, [this] {
+            m_waiting.emplace_back();
+            schedule();
+        });
+        connect(m_reader.get(), &LineReader::ended, this, [this] {
+            m_inputEnded = true;
+            schedule();
+        });
+    }
     connect(&m_writer, &AnswerWriter::drained, this, &ConsoleFrontEnd::schedule);
     connect(&m_writer, &AnswerWriter::failed, this, [this] {
         // Nobody reads the answers any more: the script has gone.
@@ -59,6 +63,7 @@ ConsoleFrontEnd::ConsoleFrontEnd(SessionOptions options, std::FILE *out)
 
 void ConsoleFrontEnd::quit()
 {
+    endPlay();
     m_unanswered = m_unanswered || !m_waiting.empty() || m_writer.backlog() > 0;
     m_waiting.clear();
     // A signal ends the run at once: the journal's last rows get a moment, not seconds.
@@ -83,6 +88,8 @@ void ConsoleFrontEnd::onReady()
     m_clockWait.stop();
     m_writer.add(QStringLiteral("ready"));
     m_writer.flush();
+    if (m_program)
+        return startPlay();
     schedule();
 }
 
@@ -122,7 +129,8 @@ void ConsoleFrontEnd::runWaiting()
         if (m_interpreter.quitRequested()) {
             m_waiting.clear();
             m_inputEnded = true;
-            m_reader->setPaused(true);
+            if (m_reader)
+                m_reader->setPaused(true);
             break;
         }
         if (slice.hasExpired(SliceMs)) {
@@ -133,7 +141,7 @@ void ConsoleFrontEnd::runWaiting()
     m_writer.flush();
     if (m_finished)
         return;
-    if (!m_interpreter.quitRequested())
+    if (!m_interpreter.quitRequested() && m_reader)
         m_reader->setPaused(m_waiting.size() >= MaxWaiting);
     if (m_inputEnded && m_waiting.empty() && m_writer.backlog() == 0)
         finish();
@@ -152,7 +160,8 @@ void ConsoleFrontEnd::finish()
     if (m_finished)
         return;
     m_finished = true;
-    m_reader->setPaused(true);
+    if (m_reader)
+        m_reader->setPaused(true);
     m_clockWait.stop();
     m_session.closePort(); // what the system took still leaves
     m_session.closeJournal();
@@ -171,7 +180,57 @@ void ConsoleFrontEnd::journalEnding()
     const bool journaled = m_session.finishJournal(0);
     if (const auto loss = m_session.journalLoss())
         report(*loss);
-    emit finished(m_interpreter.allWent() && !m_unanswered && !m_clockStuck && journaled ? 0 : 1);
+    const bool went = m_interpreter.allWent() && !m_unanswered && !m_clockStuck && m_playedWell;
+    emit finished(went && journaled ? 0 : 1);
+}
+
+void ConsoleFrontEnd::startPlay()
+{
+    m_player = std::make_unique<PulsePlayer>(m_session, *m_program);
+    // A wall clock that stands still would hold the program for ever.
+    if (m_clockStuck)
+        return endPlay();
+    if (const int port = m_program->port()) {
+        answer(m_interpreter.execute(QStringLiteral("com%1").arg(port)));
+        m_writer.flush();
+        if (m_session.openPort() != port)
+            return endPlay();
+    }
+    connect(m_player.get(), &PulsePlayer::pressed, this, &ConsoleFrontEnd::onPlayed);
+    connect(m_player.get(), &PulsePlayer::finished, this, &ConsoleFrontEnd::endPlay);
+    m_player->start();
+}
+
+void ConsoleFrontEnd::onPlayed(const PressResult &result)
+{
+    // A press cannot wait for its answer to be read: answers nobody takes are left out.
+    if (m_writer.backlog() > MaxPlayBacklog) {
+        if (!std::exchange(m_answersDropped, true))
+            tell(QStringLiteral("dorq-pulse: niemand leest de antwoorden; het programma speelt "
+                                "door, zonder ze"));
+        m_unanswered = true;
+        return;
+    }
+    answer(m_interpreter.pressed(result));
+    m_writer.flush();
+}
+
+// Told once: when the program has played, or the run ends before it has.
+void ConsoleFrontEnd::endPlay()
+{
+    if (!m_program || std::exchange(m_playEnded, true))
+        return;
+    PlaySummary summary;
+    summary.unplayed = m_program->presses();
+    summary.skippedRows = m_program->skippedRows();
+    if (m_player) {
+        m_player->stop();
+        summary = m_player->summary();
+    }
+    m_playedWell = summary.allOnTheirSteps();
+    tell(QStringLiteral("dorq-pulse: ") + playSummaryText(summary));
+    m_inputEnded = true; // the run ends once the answers are out
+    schedule();
 }
 
 void ConsoleFrontEnd::report(const Error &error)

@@ -20,8 +20,9 @@ class ConsoleFrontEnd : public QObject
     Q_OBJECT
 public:
     // Commands from standard input, answers to `out`, what people should know to standard
-    // error.
-    ConsoleFrontEnd(SessionOptions options, std::FILE *out);
+    // error. With a program, standard input is not read: the program plays from the next
+    // whole second after "ready", on its own port, and the run ends with it.
+    ConsoleFrontEnd(SessionOptions options, std::FILE *out, const PulseProgram *program = nullptr);
 
     // Ends the run as end of input does, at once: for SIGTERM and SIGINT.
     void quit();
@@ -39,6 +40,9 @@ private:
     void answer(const CommandInterpreter::Answer &answer);
     void finish();
     void journalEnding();
+    void startPlay();
+    void onPlayed(const PressResult &result);
+    void endPlay();
 
     void report(const Error &error);
 
@@ -60,6 +64,11 @@ private:
     bool m_unanswered = false; // commands dropped, or answers nobody read
     bool m_finished = false;   // the port closed, the journal ending
     bool m_ended = false;      // finished() emitted
+    const PulseProgram *m_program;
+    std::unique_ptr<PulsePlayer> m_player;
+    bool m_playEnded = false;
+    bool m_playedWell = true;
+    bool m_answersDropped = false;
 };
 
 } // namespace dorq

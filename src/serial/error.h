@@ -45,6 +45,8 @@ enum class ErrorStep {
     LogSave,
     // Another program's lock file for a port, not believed: a notice, no failure.
     LockFile,
+    // A pulse program, or a journal to play again, read from its file.
+    ProgramRead,
 };
 
 // Why, where the kind alone does not say.

@@ -1,6 +1,10 @@
 #include "journal_row.h"
 
+#include "pulse_clock.h"
+
 #include <QDateTime>
+#include <algorithm>
+#include <vector>
 
 namespace dorq {
 
@@ -90,6 +94,107 @@ QByteArray csvRow(const JournalRow &row, const QString &run, qint64 seq)
            record.left(1) + ',' + csvField(QString::fromLatin1(record)) + ',' +
            (row.port ? "COM" + QByteArray::number(row.port) : QByteArray()) + ',' +
            csvField(row.device) + ',' + csvField(row.result) + "\r\n";
+}
+
+} // namespace dorq
+
+namespace dorq {
+
+namespace {
+
+// RFC 4180 fields, quotes undone; false when a quote is left open or stray.
+bool csvFields(std::string_view row, std::vector<std::string> &fields)
+{
+    fields.assign(1, {});
+    bool quoted = false;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+        const char c = row[i];
+        if (quoted && c == '"' && i + 1 < row.size() && row[i + 1] == '"')
+            fields.back() += row[++i];
+        else if (c == '"' && (quoted || fields.back().empty()))
+            quoted = !quoted;
+        else if (c == ',' && !quoted)
+            fields.emplace_back();
+        else if (c == '"')
+            return false;
+        else
+            fields.back() += c;
+    }
+    return !quoted;
+}
+
+// "2026-12-07T10:20:30.123456+01:00", as isoTime() writes it.
+bool readIsoTime(std::string_view text, std::int64_t &us)
+{
+    const std::string_view form = "dddd-dd-ddTdd:dd:dd.dddddd+dd:dd";
+    if (text.size() != form.size())
+        return false;
+    for (std::size_t i = 0; i < form.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (form[i] == 'd'   ? !digit
+            : form[i] == '+' ? text[i] != '+' && text[i] != '-'
+                             : text[i] != form[i])
+            return false;
+    }
+    const auto number = [&](std::size_t at, std::size_t length) {
+        std::int64_t n = 0;
+        for (std::size_t i = at; i < at + length; ++i)
+            n = n * 10 + (text[i] - '0');
+        return n;
+    };
+    const LocalSecond local =
+        localSecond(int(number(0, 4)), int(number(5, 2)), int(number(8, 2)), int(number(11, 2)),
+                    int(number(14, 2)), int(number(17, 2)));
+    const std::int64_t offset = (number(27, 2) * 60 + number(30, 2)) * (text[26] == '-' ? -1 : 1);
+    us = ((local.day * 86400 + local.secondOfDay) - offset * 60) * 1000000 + number(20, 6);
+    return true;
+}
+
+} // namespace
+
+bool isJournalHeader(std::string_view line)
+{
+    return line == std::string_view(JournalHeader, sizeof JournalHeader - 3);
+}
+
+bool readJournalRow(std::string_view row, JournalEntry &entry)
+{
+    std::vector<std::string> fields;
+    if (!csvFields(row, fields) || fields.size() != 8 || !readIsoTime(fields[0], entry.atUs))
+        return false;
+    const std::string &channel = fields[3], &port = fields[5];
+    if (channel.size() != 1 || channel[0] < '1' || channel[0] > '8')
+        return false;
+    entry.channel = channel[0] - '0';
+    if (port == "COM1" || port == "COM2")
+        entry.port = port[3] - '0';
+    else if (port.empty())
+        entry.port = 0;
+    else
+        return false;
+    entry.sent = fields[7] == "sent";
+    return true;
+}
+
+JournalReader::Read JournalReader::add(std::string_view text, JournalEntry &entry,
+                                       std::int64_t &line)
+{
+    if (m_row.empty())
+        m_rowLine = line;
+    else
+        m_row += '\n';
+    m_row.append(text);
+    // A row longer than any this tool writes is no row of its.
+    if (std::count(m_row.begin(), m_row.end(), '"') % 2 == 1 && m_row.size() < 16384)
+        return Read::Nothing;
+    std::string row = std::move(m_row);
+    m_row.clear();
+    if (!row.empty() && row.back() == '\r')
+        row.pop_back();
+    line = m_rowLine;
+    if (row.empty() || isJournalHeader(row))
+        return Read::Nothing;
+    return readJournalRow(row, entry) ? Read::Row : Read::BadRow;
 }
 
 } // namespace dorq

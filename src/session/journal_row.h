@@ -5,7 +5,9 @@
 #include <QByteArray>
 #include <QString>
 #include <chrono>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace dorq {
 
@@ -30,5 +32,33 @@ JournalRow journalRow(const PressResult &press);
 QByteArray csvField(const QString &text);
 // One CSV line ending in CR LF; the time in local time with microseconds and UTC offset.
 QByteArray csvRow(const JournalRow &row, const QString &run, qint64 seq);
+
+// A row of this tool's journal read back, to play it again.
+struct JournalEntry
+{
+    std::int64_t atUs = 0; // when the line went, in microseconds since 1970 (UTC)
+    int channel = 0;
+    int port = 0; // 0 when none was open
+    bool sent = false;
+};
+// The header, without its line break.
+bool isJournalHeader(std::string_view line);
+// False when `row` (without its line break; a quoted field may hold one) is no row this
+// tool writes.
+bool readJournalRow(std::string_view row, JournalEntry &entry);
+
+// A journal of this tool read back a line at a time, the header skipped: a quoted field,
+// such as a device's name, may hold a line break.
+class JournalReader
+{
+public:
+    enum class Read { Nothing, Row, BadRow };
+    // A line without its line break; at the end of a row, `line` is where the row began.
+    Read add(std::string_view text, JournalEntry &entry, std::int64_t &line);
+
+private:
+    std::string m_row;
+    std::int64_t m_rowLine = 0;
+};
 
 } // namespace dorq

@@ -29,7 +29,8 @@ std::int64_t stepsBetween(std::int64_t from, std::int64_t to)
 } // namespace
 
 Session::Session(SessionOptions options, QObject *parent)
-    : QObject(parent), m_wallMs(options.wallMs ? std::move(options.wallMs) : systemMs),
+    : QObject(parent), m_steered(bool(options.wallMs)),
+      m_wallMs(options.wallMs ? std::move(options.wallMs) : systemMs),
       // On a wall clock, each tick hands the pulse clock its second: tickAt().
       m_catchUp(!options.now), m_clock(std::move(options.now)),
       m_devices(options.devices ? std::move(options.devices) : makeSystemSerialDevice),
@@ -70,7 +71,9 @@ PressResult Session::press(int index)
             result.error = e.error();
         }
     }
-    result.at = std::chrono::system_clock::now();
+    result.at = m_steered
+                    ? std::chrono::system_clock::time_point(std::chrono::milliseconds(m_wallMs()))
+                    : std::chrono::system_clock::now();
     result.portOpen = m_comm->portOpen();
     if (m_journal)
         m_journal->pressed(result);

@@ -4,6 +4,7 @@
 #include "ms_comm.h"
 #include "press_result.h"
 #include "pulse_clock.h"
+#include "pulse_program.h"
 
 #include <QObject>
 #include <QTimer>
@@ -86,6 +87,7 @@ private:
     void takeDueTicks();
     void catchUp(std::int64_t now);
 
+    bool m_steered; // a test's wall clock, which then also says when a line went
     std::function<std::int64_t()> m_wallMs;
     bool m_catchUp; // the clock reads the wall clock, which says which steps were missed
     PulseClock m_clock;
@@ -96,6 +98,58 @@ private:
     std::int64_t m_dueAt = 0;       // the next tick's moment on the wall clock, in ms
     std::int64_t m_secondBegan = 0; // where the clock's second began on the wall clock
     int m_secondsBegun = 0;
+};
+
+// Plays a program on a session's clock: each press at its step, 2 ms past the step's start
+// as the clock's own timer ticks, so that the record carries the step's tick. A press whose
+// moment was missed goes at once, and counts late when its record is another than promised.
+class PulsePlayer : public QObject
+{
+    Q_OBJECT
+public:
+    // The wall clock in µs since 1970, and a wait until a moment on it, finer than a timer;
+    // the system's when empty.
+    struct Clock
+    {
+        std::function<std::int64_t()> nowUs;
+        std::function<void(std::int64_t)> waitUntilUs;
+    };
+
+    PulsePlayer(Session &session, const PulseProgram &program, Clock clock = {});
+
+    // From the beginning of the next whole second.
+    void start();
+    // The presses not yet made are not made; also before the start.
+    void stop();
+    // Makes every press whose moment has come; the timer calls it, and tests.
+    void playDue();
+
+    bool isPlaying() const { return m_playing; }
+    std::int64_t startUs() const { return m_startUs; }
+    const PlaySummary &summary() const { return m_summary; }
+    // The record of a press made on its step.
+    std::string promised(const ProgramPress &press) const;
+
+signals:
+    void pressed(const dorq::PressResult &result);
+    void finished();
+
+private:
+    void onTimer();
+    void arm(std::int64_t now);
+    void account(const PressResult &result);
+    std::int64_t momentOf(const ProgramPress &press) const;
+
+    Session &m_session;
+    std::int64_t m_presses;
+    PulseProgram::Cursor m_cursor;
+    Clock m_clock;
+    QTimer m_timer;
+    ProgramPress m_next;
+    bool m_playing = false;
+    std::int64_t m_startUs = 0;
+    std::int64_t m_played = 0;
+    PlaySummary m_summary;
 };
 
 } // namespace dorq

@@ -54,6 +54,16 @@ MainWindow::MainWindow(Options options)
     });
     m_journalWait.setInterval(5);
     connect(&m_journalWait, &QTimer::timeout, this, &MainWindow::journalEnding);
+    if (options.program) {
+        m_player = std::make_unique<PulsePlayer>(*m_session, *options.program);
+        connect(m_player.get(), &PulsePlayer::pressed, this, &MainWindow::played);
+        connect(m_player.get(), &PulsePlayer::finished, this, &MainWindow::finishPlay);
+        connect(m_session, &Session::ready, this, [this, port = options.program->port()] {
+            if (port)
+                m_form.option[std::size_t(port - 1)]->click();
+            playWhenOpen();
+        });
+    }
 
     channelButton(0)->setFocus();
 }
@@ -153,6 +163,36 @@ void MainWindow::showSelection(const SelectResult &result)
     m_form.label2->setText(portStatus(result.port));
     m_form.label2->setToolTip(m_session->devicePath(result.port));
     m_form.option[std::size_t(result.port - 1)]->setChecked(true);
+    playWhenOpen();
+}
+
+void MainWindow::playWhenOpen()
+{
+    if (m_player && !m_playStarted && m_session->isReady() && m_session->openPort()) {
+        m_playStarted = true;
+        m_player->start();
+    }
+}
+
+void MainWindow::played(const PressResult &result)
+{
+    // A press that did not go ends the play before its message box: the presses after it
+    // would pile box on box.
+    if (result.outcome != PressResult::Outcome::Sent)
+        finishPlay();
+    showPress(result);
+}
+
+bool MainWindow::finishPlay()
+{
+    if (!m_player)
+        return true;
+    if (!std::exchange(m_playEnded, true)) {
+        m_player->stop();
+        writeStandardError(QStringLiteral("dorq-pulse: ") + playSummaryText(m_player->summary()) +
+                           QLatin1Char('\n'));
+    }
+    return m_player->summary().allOnTheirSteps();
 }
 
 void MainWindow::showNoPort()

@@ -18,6 +18,9 @@ struct WindowOptions
 {
     SessionOptions session;
     ErrorReporter *reporter = nullptr; // message boxes when empty
+    // Played from the next whole second once a port is open, its own or the one chosen;
+    // the log fills as it plays.
+    const PulseProgram *program = nullptr;
 };
 
 // Form1: the one window. It builds itself from the layout table, shows one run of the tool
@@ -37,6 +40,9 @@ public:
     bool finishJournal(int ms = Journal::FinishMs);
     // Ends at once, for a signal: the journal's last rows are waited for only a moment.
     void closeAtOnce();
+    // Ends a program still playing and tells how it went, once, on standard error: false
+    // when not every press of it went on its step.
+    bool finishPlay();
 
     QPushButton *channelButton(int index) const { return m_form.command.at(std::size_t(index)); }
     const PulseLogModel &log() const { return m_log; }
@@ -57,6 +63,8 @@ private:
     void showNoPort();
     void failed(const Error &error);
     void journalFailed(const Error &error);
+    void playWhenOpen();
+    void played(const PressResult &result);
 
     std::unique_ptr<ErrorReporter> m_ownReporter;
     ErrorReporter *m_reporter;
@@ -69,6 +77,9 @@ private:
     bool m_journaled = true;
     QTimer m_journalWait; // while closing: until the journal has ended, or FinishMs
     QElapsedTimer m_closing;
+    std::unique_ptr<PulsePlayer> m_player;
+    bool m_playStarted = false;
+    bool m_playEnded = false;
 };
 
 } // namespace dorq

@@ -189,6 +189,8 @@ QString errorText(const Error &e)
         return settingsText(e);
     case ErrorStep::LockFile:
         return lockFileText(e);
+    case ErrorStep::ProgramRead:
+        return programFileText(e);
     case ErrorStep::LogSave:
         break;
     }

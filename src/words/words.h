@@ -24,4 +24,13 @@ QString adviceFor(const Error &error, FrontEnd frontEnd);
 // Both, as a message box or standard error shows them: the text, a blank line, the advice.
 QString errorMessage(const Error &error, FrontEnd frontEnd);
 
+struct ProgramError;
+struct PlaySummary;
+// What is wrong on a line of a pulse program: "regel 3: kanaal \"9\" bestaat niet; ...".
+QString programErrorText(const ProgramError &error);
+// A program or journal file that cannot be read.
+QString programFileText(const Error &error);
+// One line at the end of a play: what went, what did not, and how late.
+QString playSummaryText(const PlaySummary &summary);
+
 } // namespace dorq

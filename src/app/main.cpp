@@ -3,7 +3,6 @@
 #include "console_front_end.h"
 #include "dorq_version.h"
 #include "main_window.h"
-#include "one_line.h"
 #include "port_memory.h"
 #include "process_setup.h"
 #include "program_options.h"

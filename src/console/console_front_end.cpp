@@ -1,6 +1,5 @@
 #include "console_front_end.h"
 
-#include "one_line.h"
 #include "words.h"
 
 #include <QElapsedTimer>

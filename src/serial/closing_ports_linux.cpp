@@ -1,5 +1,3 @@
-#include "closing_ports_linux.h"
-
 #include "serial_device.h"
 #include "tty_linux.h"
 

@@ -1,4 +1,4 @@
-#include "port_holder_linux.h"
+#include "tty_linux.h"
 
 #include <QFile>
 #include <cerrno>

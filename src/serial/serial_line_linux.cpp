@@ -1,7 +1,5 @@
 // The serial line on Linux: termios and a few ioctls, each step one system call with errno
 // passed on as it came. The system's own buffer is the only queue.
-#include "closing_ports_linux.h"
-#include "port_holder_linux.h"
 #include "serial_device.h"
 #include "system.h"
 #include "tty_linux.h"

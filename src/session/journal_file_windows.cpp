@@ -1,4 +1,4 @@
-#include "journal_file.h"
+#include "journal.h"
 #include "journal_row.h"
 
 #include <QString>

@@ -4,7 +4,8 @@
 
 #include <QString>
 
-// Words of the words room for what is kept in files: the journal and the settings.
+// Words of the words room for what is kept in files: the journal and the settings (pulse
+// programs' words, declared in words.h, are made beside them).
 namespace dorq {
 
 QString withSystemText(const QString &what, const Error &e);
